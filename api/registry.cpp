@@ -1,0 +1,47 @@
+// Which backends this build carries. A kind with no backend answers 10.
+#include "api/backend.h"
+#include <iterator>
+#include "api/registry_override.h"
+
+namespace vek {
+namespace {
+
+// Harness-installed replacements, consulted before the built-in backends.
+struct Overrides {
+    const BackendOps* kinds[128] = {};
+    const EcBoardOps* ec = nullptr;
+    const SmbusOps* smbus = nullptr;
+    const SpecialOps* special = nullptr;
+    const ZkecOps* zkec = nullptr;
+};
+Overrides g_overrides;
+
+const BackendOps* BuiltIn(uint32_t kind) {
+    switch (kind) {
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+const BackendOps* BackendFor(uint32_t kind) {
+    if (kind < std::size(g_overrides.kinds) && g_overrides.kinds[kind]) return g_overrides.kinds[kind];
+    return BuiltIn(kind);
+}
+
+const EcBoardOps* EcBoard() { return g_overrides.ec; }
+const ZkecOps* Zkec() { return g_overrides.zkec; }
+const SmbusOps* Smbus() { return g_overrides.smbus; }
+const SpecialOps* Special() { return g_overrides.special; }
+
+void OverrideBackend(uint32_t kind, const BackendOps* ops) {
+    if (kind < std::size(g_overrides.kinds)) g_overrides.kinds[kind] = ops;
+}
+void OverrideEcBoard(const EcBoardOps* ops) { g_overrides.ec = ops; }
+void OverrideSmbus(const SmbusOps* ops) { g_overrides.smbus = ops; }
+void OverrideSpecial(const SpecialOps* ops) { g_overrides.special = ops; }
+void OverrideZkec(const ZkecOps* ops) { g_overrides.zkec = ops; }
+void ClearOverrides() { g_overrides = Overrides{}; }
+
+} // namespace vek

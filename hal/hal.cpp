@@ -1,0 +1,320 @@
+#include "hal/hal.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "hal/platform_slot.h"
+
+namespace vek::hal {
+namespace {
+
+// Driver lifetime, process-wide. Written only by init/teardown under the API lock.
+struct DriverState {
+    uint32_t status = VEK_HOST_DRIVER_NOT_STARTED;
+    bool started = false;
+    bool deviceOpen = false;
+    bool hasMsr = false;
+};
+DriverState g_driver;
+
+bool g_zkecOpen = false;
+
+constexpr uint32_t kCpuidFeatures = 1;
+constexpr uint32_t kCpuidEdxMsr = 1u << 5;
+
+void PutLe16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
+void PutLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+void PutLe64(uint8_t* p, uint64_t v) {
+    for (int i = 0; i < 8; ++i) p[i] = uint8_t(v >> (8 * i));
+}
+uint16_t GetLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint32_t GetLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+// One request on the open device; fails at once while it is not open.
+bool Request(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+             uint32_t* returned = nullptr) {
+    if (!g_driver.deviceOpen) return false;
+    uint32_t got = 0;
+    const vek_host_platform& p = Platform();
+    bool ok = p.driver_request(p.user, code, in, inSize, out, outSize, &got) != 0;
+    if (returned) *returned = got;
+    return ok;
+}
+
+bool SizeAligned(uint32_t offset, uint32_t size) {
+    if (size == 2) return (offset & 1) == 0;
+    if (size == 4) return (offset & 3) == 0;
+    return size == 1;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- driver
+
+uint32_t DriverStatus() { return g_driver.status; }
+
+bool DriverStart() {
+    if (g_driver.started) return g_driver.status == VEK_HOST_DRIVER_READY;
+    uint32_t regs[4] = {};
+    Cpuid(kCpuidFeatures, regs);
+    g_driver.hasMsr = (regs[3] & kCpuidEdxMsr) != 0;
+    const vek_host_platform& p = Platform();
+    g_driver.status = p.driver_start(p.user);
+    if (g_driver.status > VEK_HOST_DRIVER_UNSUPPORTED) g_driver.status = VEK_HOST_DRIVER_START_FAILED;
+    g_driver.deviceOpen = g_driver.status == VEK_HOST_DRIVER_READY;
+    g_driver.started = true;
+    return g_driver.status == VEK_HOST_DRIVER_READY;
+}
+
+uint32_t DriverCheck() {
+    if (g_driver.status == VEK_HOST_DRIVER_READY && DriverVersion() == 0)
+        g_driver.status = VEK_HOST_DRIVER_START_FAILED;
+    return g_driver.status;
+}
+
+void DriverStop() {
+    if (!g_driver.started) return;
+    const vek_host_platform& p = Platform();
+    if (p.driver_stop) p.driver_stop(p.user);
+    g_driver.deviceOpen = false;
+    g_driver.started = false;
+}
+
+void DriverReset() {
+    g_driver = DriverState{};
+    g_zkecOpen = false;
+}
+
+uint32_t DriverVersion() {
+    uint8_t out[4] = {};
+    uint32_t got = 0;
+    if (!Request(VEK_IOCTL_DRIVER_VERSION, nullptr, 0, out, sizeof out, &got) || got < 4) return 0;
+    return GetLe32(out);
+}
+
+uint32_t DriverHandleCount() {
+    uint8_t out[4] = {};
+    uint32_t got = 0;
+    if (!Request(VEK_IOCTL_HANDLE_COUNT, nullptr, 0, out, sizeof out, &got) || got < 4) return 0;
+    return GetLe32(out);
+}
+
+bool ProcessElevated() {
+    const vek_host_platform& p = Platform();
+    return p.process_elevated && p.process_elevated(p.user) != 0;
+}
+
+// ---------------------------------------------------------------- ports
+
+bool ReadPortByte(uint16_t port, uint8_t* value) {
+    uint8_t in[2], out[2] = {};
+    PutLe16(in, port);
+    if (!Request(VEK_IOCTL_READ_PORT_BYTE, in, sizeof in, out, sizeof out)) return false;
+    *value = out[0];
+    return true;
+}
+
+bool ReadPortWord(uint16_t port, uint16_t* value) {
+    uint8_t in[2], out[2] = {};
+    PutLe16(in, port);
+    if (!Request(VEK_IOCTL_READ_PORT_WORD, in, sizeof in, out, sizeof out)) return false;
+    *value = GetLe16(out);
+    return true;
+}
+
+bool ReadPortDword(uint16_t port, uint32_t* value) {
+    // The driver answers over the request buffer itself.
+    uint8_t buf[4];
+    PutLe32(buf, port);
+    if (!Request(VEK_IOCTL_READ_PORT_DWORD, buf, sizeof buf, buf, sizeof buf)) return false;
+    *value = GetLe32(buf);
+    return true;
+}
+
+bool WritePortByte(uint16_t port, uint8_t value) {
+    uint8_t in[5];
+    PutLe32(in, port);
+    in[4] = value;
+    return Request(VEK_IOCTL_WRITE_PORT_BYTE, in, sizeof in, nullptr, 0);
+}
+
+bool WritePortWord(uint16_t port, uint16_t value) {
+    uint8_t in[6];
+    PutLe32(in, port);
+    PutLe16(in + 4, value);
+    return Request(VEK_IOCTL_WRITE_PORT_WORD, in, sizeof in, nullptr, 0);
+}
+
+bool WritePortDword(uint16_t port, uint32_t value) {
+    uint8_t in[8];
+    PutLe32(in, port);
+    PutLe32(in + 4, value);
+    return Request(VEK_IOCTL_WRITE_PORT_DWORD, in, sizeof in, nullptr, 0);
+}
+
+// ---------------------------------------------------------------- PCI
+
+bool ReadPci(uint32_t pciAddress, uint32_t offset, uint8_t* buffer, uint32_t size, uint32_t* lastError) {
+    if (buffer == nullptr || !SizeAligned(offset, size)) return false;
+    uint8_t in[8];
+    PutLe32(in, pciAddress);
+    PutLe32(in + 4, offset);
+    uint32_t got = 0;
+    bool ok = Request(VEK_IOCTL_READ_PCI, in, sizeof in, buffer, size, &got);
+    if (lastError) *lastError = ok ? 0 : 1;
+    return ok;
+}
+
+bool ReadPciByte(uint32_t a, uint32_t offset, uint8_t* value) { return ReadPci(a, offset, value, 1); }
+
+bool ReadPciWord(uint32_t a, uint32_t offset, uint16_t* value) {
+    uint8_t b[2];
+    if (!ReadPci(a, offset, b, 2)) return false;
+    *value = GetLe16(b);
+    return true;
+}
+
+bool ReadPciDword(uint32_t a, uint32_t offset, uint32_t* value) {
+    uint8_t b[4];
+    if (!ReadPci(a, offset, b, 4)) return false;
+    *value = GetLe32(b);
+    return true;
+}
+
+bool WritePci(uint32_t pciAddress, uint32_t offset, uint32_t value, uint32_t size) {
+    if (!SizeAligned(offset, size)) return false;
+    uint8_t in[12];
+    PutLe32(in, pciAddress);
+    PutLe32(in + 4, offset);
+    PutLe32(in + 8, value); // only the low `size` bytes are sent
+    return Request(VEK_IOCTL_WRITE_PCI, in, 8 + size, nullptr, 0);
+}
+
+bool WritePciByte(uint32_t a, uint32_t offset, uint8_t value) { return WritePci(a, offset, value, 1); }
+bool WritePciWord(uint32_t a, uint32_t offset, uint16_t value) { return WritePci(a, offset, value, 2); }
+bool WritePciDword(uint32_t a, uint32_t offset, uint32_t value) { return WritePci(a, offset, value, 4); }
+
+// ---------------------------------------------------------------- memory
+
+uint32_t ReadPhysical(uint32_t base, uint16_t offset, uint8_t* buffer, uint32_t count, uint32_t unitSize) {
+    if (buffer == nullptr) return 0;
+    uint64_t bytes = uint64_t(count) * unitSize;
+    if (bytes == 0 || bytes > 0xFFFFFFFFu) return 0;
+    uint8_t in[16];
+    PutLe64(in, uint64_t(base) + offset);
+    PutLe32(in + 8, unitSize);
+    PutLe32(in + 12, count);
+    uint32_t got = 0;
+    if (!Request(VEK_IOCTL_READ_MEMORY, in, sizeof in, buffer, uint32_t(bytes), &got)) return 0;
+    return got == bytes ? uint32_t(bytes) : 0;
+}
+
+uint32_t WritePhysical(uint32_t base, uint16_t offset, const uint8_t* data, uint32_t count, uint32_t unitSize) {
+    if (data == nullptr) return 0;
+    uint64_t bytes = uint64_t(count) * unitSize;
+    if (bytes == 0 || bytes > 0x00FFFFFFu) return 0;
+    std::vector<uint8_t> in;
+    try {
+        in.resize(16 + size_t(bytes));
+    } catch (...) {
+        return 0;
+    }
+    PutLe64(in.data(), uint64_t(base) + offset);
+    PutLe32(in.data() + 8, unitSize);
+    PutLe32(in.data() + 12, count);
+    std::memcpy(in.data() + 16, data, size_t(bytes));
+    if (!Request(VEK_IOCTL_WRITE_MEMORY, in.data(), uint32_t(in.size()), nullptr, 0)) return 0;
+    return uint32_t(bytes);
+}
+
+// ---------------------------------------------------------------- processor
+
+bool ReadMsr(uint32_t index, uint32_t* low, uint32_t* high) {
+    if (low == nullptr || high == nullptr || !g_driver.hasMsr) return false;
+    uint8_t in[4], out[8] = {};
+    PutLe32(in, index);
+    if (!Request(VEK_IOCTL_READ_MSR, in, sizeof in, out, sizeof out)) return false;
+    *low = GetLe32(out);
+    *high = GetLe32(out + 4);
+    return true;
+}
+
+void Cpuid(uint32_t leaf, uint32_t regs[4]) {
+    regs[0] = regs[1] = regs[2] = regs[3] = 0;
+    const vek_host_platform& p = Platform();
+    if (p.cpuid) p.cpuid(p.user, leaf, regs);
+}
+
+// ---------------------------------------------------------------- time
+
+void Delay(int64_t microseconds) {
+    const vek_host_platform& p = Platform();
+    if (p.delay_us) {
+        if (microseconds > 0) p.delay_us(p.user, microseconds);
+        return;
+    }
+    const int64_t f = p.counter_frequency(p.user);
+    const int64_t now = p.counter_now(p.user);
+    // f * us / 1e6 without overflowing for long waits (whole-second tones).
+    const int64_t whole = microseconds / 1000000, part = microseconds % 1000000;
+    const int64_t target = now + whole * f + (part * f) / 1000000;
+    while (p.counter_now(p.user) < target) {
+    }
+}
+
+// ---------------------------------------------------------------- ZKEC
+
+bool ZkecOpen() {
+    const vek_host_platform& p = Platform();
+    uint32_t lastError = 2; // file not found: no such device
+    g_zkecOpen = p.zkec_open && p.zkec_open(p.user, &lastError) != 0;
+    if (!g_zkecOpen) {
+        std::printf("Load ZKEC driver failed - %u\n", lastError);
+        std::printf("VEK will not support ZKEC related function\n");
+        std::fflush(stdout);
+    }
+    return g_zkecOpen;
+}
+
+void ZkecClose() {
+    if (!g_zkecOpen) return;
+    const vek_host_platform& p = Platform();
+    if (p.zkec_close) p.zkec_close(p.user);
+    g_zkecOpen = false;
+}
+
+bool ZkecIsOpen() { return g_zkecOpen; }
+
+namespace {
+uint32_t ZkecSend(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize) {
+    const vek_host_platform& p = Platform();
+    if (!g_zkecOpen || !p.zkec_request) return 1;
+    return p.zkec_request(p.user, code, in, inSize, out, outSize);
+}
+} // namespace
+
+uint32_t ZkecBegin() {
+    if (!g_zkecOpen) return 3;
+    return ZkecSend(VEK_ZKEC_BEGIN, nullptr, 0, nullptr, 0) == 0 ? 0 : 3;
+}
+
+uint32_t ZkecEnd() {
+    if (!g_zkecOpen) return 3;
+    return ZkecSend(VEK_ZKEC_END, nullptr, 0, nullptr, 0) == 0 ? 0 : 3;
+}
+
+uint32_t ZkecReadRegister(uint8_t reg, uint8_t* value) {
+    if (value == nullptr) return 8;
+    uint8_t out = 0;
+    if (ZkecSend(VEK_ZKEC_READ_REGISTER, &reg, 1, &out, 1) != 0) return 8;
+    *value = out;
+    return 0;
+}
+
+} // namespace vek::hal

@@ -1,0 +1,181 @@
+/*
+ * vek host seam — attach your own hardware platform before VEK_API_Init.
+ *
+ * Everything the library asks of hardware or of the operating system goes
+ * through one vek_host_platform: the I/O driver's request channel (the same
+ * request codes and byte layouts the Windows kernel driver answers), the ZKEC
+ * driver's channel, board identity, elevation, time, and a few optional OS
+ * services. The library's own Windows and Linux layers are implementations of
+ * this very structure; the simulator and test harnesses are others.
+ *
+ * A fake board needs only this header:
+ *
+ *   static int my_request(void* u, uint32_t code, const void* in, uint32_t in_size,
+ *                         void* out, uint32_t out_size, uint32_t* returned) {
+ *       if (code == VEK_IOCTL_READ_PORT_BYTE) { ... decode the u16 port from in,
+ *           put the byte into ((uint8_t*)out)[0], *returned = 2; return 1; }
+ *       ...
+ *   }
+ *   vek_host_platform p = { sizeof p };
+ *   p.driver_request = my_request;  p.driver_start = my_start;  ...
+ *   vek_host_attach(&p);
+ *   VEK_API_Init();
+ *
+ * Request layouts (all little-endian; "in" is what the library sends, "out"
+ * what the platform must fill, "returned" the number of out bytes written):
+ *
+ *   VEK_IOCTL_DRIVER_VERSION  in: none              out: u32 (major<<24|minor<<16|rev<<8|rel); 0 = no driver
+ *   VEK_IOCTL_HANDLE_COUNT    in: none              out: u32 open handles on the device
+ *   VEK_IOCTL_READ_MSR        in: u32 index         out: u32 low, u32 high
+ *   VEK_IOCTL_READ_PORT_BYTE  in: u16 port          out: 2 bytes, value in byte 0
+ *   VEK_IOCTL_READ_PORT_WORD  in: u16 port          out: u16
+ *   VEK_IOCTL_READ_PORT_DWORD in: u32 port          out: u32 (the library passes the same buffer)
+ *   VEK_IOCTL_WRITE_PORT_BYTE in: u32 port, u8      (5 bytes)
+ *   VEK_IOCTL_WRITE_PORT_WORD in: u32 port, u16     (6 bytes)
+ *   VEK_IOCTL_WRITE_PORT_DWORD in: u32 port, u32    (8 bytes)
+ *   VEK_IOCTL_READ_MEMORY     in: u64 address, u32 unit size, u32 count   out: unit*count bytes
+ *   VEK_IOCTL_WRITE_MEMORY    in: u64 address, u32 unit size, u32 count, data bytes
+ *   VEK_IOCTL_READ_PCI        in: u32 pci address (bus<<8|dev<<3|fn), u32 offset   out: 1, 2 or 4 bytes
+ *   VEK_IOCTL_WRITE_PCI       in: u32 pci address, u32 offset, 1, 2 or 4 data bytes
+ *
+ * ZKEC requests: VEK_ZKEC_BEGIN and VEK_ZKEC_END carry no data;
+ * VEK_ZKEC_READ_REGISTER sends one register byte and receives one value byte.
+ *
+ * Threading: the library calls the platform with its system-wide lock held,
+ * except for identity, time and the optional OS services, which may be called
+ * from any thread that calls the library.
+ */
+#ifndef VEK_HOST_H
+#define VEK_HOST_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define VEK_HOST_EXPORT
+#elif defined(VEK_BUILDING_LIBRARY)
+#define VEK_HOST_EXPORT __attribute__((visibility("default")))
+#else
+#define VEK_HOST_EXPORT
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* I/O driver request codes (buffered device I/O control, device type 0xEA60). */
+#define VEK_IOCTL_DRIVER_VERSION   0xEA602400u
+#define VEK_IOCTL_HANDLE_COUNT     0xEA602404u
+#define VEK_IOCTL_READ_MSR         0xEA602408u
+#define VEK_IOCTL_READ_PORT_BYTE   0xEA606420u
+#define VEK_IOCTL_READ_PORT_WORD   0xEA606424u
+#define VEK_IOCTL_READ_PORT_DWORD  0xEA606440u
+#define VEK_IOCTL_WRITE_PORT_BYTE  0xEA60A444u
+#define VEK_IOCTL_WRITE_PORT_WORD  0xEA60A448u
+#define VEK_IOCTL_WRITE_PORT_DWORD 0xEA60A44Cu
+#define VEK_IOCTL_READ_MEMORY      0xEA606450u
+#define VEK_IOCTL_WRITE_MEMORY     0xEA60A454u
+#define VEK_IOCTL_READ_PCI         0xEA606458u
+#define VEK_IOCTL_WRITE_PCI        0xEA60A45Cu
+
+/* ZKEC driver request codes (device type 0x0400). */
+#define VEK_ZKEC_BEGIN             0x04001C00u
+#define VEK_ZKEC_END               0x04001C04u
+#define VEK_ZKEC_READ_REGISTER     0x04001C10u
+
+/* Operating-system error the ZKEC channel treats as failure: request pending. */
+#define VEK_HOST_ERROR_IO_PENDING  997u
+
+/* Identity items asked of vek_host_platform.identity. */
+typedef enum vek_host_identity {
+    VEK_HOST_ID_PRODUCT = 0,       /* baseboard product name: the platform-table key */
+    VEK_HOST_ID_BIOS_VENDOR = 1,
+    VEK_HOST_ID_BIOS_VERSION = 2,
+    VEK_HOST_ID_SERIAL = 3,        /* baseboard serial number */
+    VEK_HOST_ID_BOARD_VERSION = 4  /* baseboard version text */
+} vek_host_identity;
+
+/* Driver status codes returned by driver_start (and by VEK_API_Init). */
+#define VEK_HOST_DRIVER_READY        0u
+#define VEK_HOST_DRIVER_NOT_STARTED  1u /* unknown operating-system class */
+#define VEK_HOST_DRIVER_NO_FILE      2u
+#define VEK_HOST_DRIVER_START_FAILED 3u
+#define VEK_HOST_DRIVER_NETWORK      4u
+#define VEK_HOST_DRIVER_UNSUPPORTED  5u
+
+typedef struct vek_host_platform {
+    /* sizeof(vek_host_platform) as the caller compiled it; entries past it are absent. */
+    uint32_t size;
+    /* Passed back as the first argument of every entry. */
+    void* user;
+
+    /* ---- I/O driver ---- */
+    /* Install, start and open the driver; returns a VEK_HOST_DRIVER_* status. Required. */
+    uint32_t (*driver_start)(void* user);
+    /* Release the driver (remove it when this process is its last user). Optional. */
+    void (*driver_stop)(void* user);
+    /* Nonzero when the process may install drivers. Optional: absent means not elevated. */
+    int (*process_elevated)(void* user);
+    /* One request of the table above. Nonzero on success; *returned receives the out
+     * bytes written. Required. */
+    int (*driver_request)(void* user, uint32_t code, const void* in, uint32_t in_size,
+                          void* out, uint32_t out_size, uint32_t* returned);
+
+    /* ---- ZKEC driver (optional: absent means the device does not exist) ---- */
+    /* Nonzero when the device opened; else *last_error holds the OS error. */
+    int (*zkec_open)(void* user, uint32_t* last_error);
+    void (*zkec_close)(void* user);
+    /* 0 on success, else the OS error (VEK_HOST_ERROR_IO_PENDING counts as failure too). */
+    uint32_t (*zkec_request)(void* user, uint32_t code, const void* in, uint32_t in_size,
+                             void* out, uint32_t out_size);
+
+    /* ---- identity ---- */
+    /* Write the item as NUL-terminated text of at most out_size bytes (shorten longer
+     * values) and return 0; return 16 when the query failed. An empty value may leave
+     * out untouched. Optional: absent means every query fails. */
+    uint32_t (*identity)(void* user, uint32_t item, char* out, uint32_t out_size);
+
+    /* ---- processor ---- */
+    /* Processor identification, sub-leaf 0: regs = EAX, EBX, ECX, EDX. Optional: absent
+     * means a processor without the instruction (all zero). */
+    void (*cpuid)(void* user, uint32_t leaf, uint32_t regs[4]);
+
+    /* ---- time ---- */
+    /* Performance counter and its ticks per second. Required. */
+    int64_t (*counter_frequency)(void* user);
+    int64_t (*counter_now)(void* user);
+    /* Optional: when present the platform performs every busy-wait itself (a simulator
+     * advances its virtual clock); when absent the library spins on counter_now. */
+    void (*delay_us)(void* user, int64_t microseconds);
+
+    /* ---- optional OS services (absent: the library answers as a system without them) ---- */
+    /* Monitor brightness of display 0: 0 done, 1, 2 or 17 as the library's result codes. */
+    uint32_t (*brightness_read)(void* user, uint8_t* level);
+    uint32_t (*brightness_set)(void* user, uint8_t level);
+    /* Screen power: on 0 = off, 1 = wake. 0 done, 1 failed. */
+    uint32_t (*screen_set)(void* user, uint8_t on);
+    /* Platform I2C controllers (0 = "I2C0", 1 = "I2C1"): open a device at a 7-bit
+     * address; 0 and *handle set on success, else a nonzero failure. */
+    uint32_t (*i2c_open)(void* user, uint32_t controller, uint8_t address7, void** handle);
+    /* Write wlen bytes then read rlen bytes (either may be 0) as one transfer.
+     * Returns 0 on success; *transferred receives the bytes moved. */
+    uint32_t (*i2c_transfer)(void* user, void* handle, const uint8_t* write, uint32_t wlen,
+                             uint8_t* read, uint32_t rlen, uint32_t* transferred);
+    void (*i2c_close)(void* user, void* handle);
+} vek_host_platform;
+
+/*
+ * Attach a platform (copied; the user pointer must stay valid until detached).
+ * Returns 0, 7 when the platform is null, too small or lacks a required entry,
+ * 14 while the library is initialised (call VEK_API_Uninit first).
+ * Passing the library's own native platform back is never needed: with nothing
+ * attached, the library uses the operating system it runs on.
+ */
+VEK_HOST_EXPORT uint32_t vek_host_attach(const vek_host_platform* platform);
+/* Return to the native platform. Returns 14 while the library is initialised. */
+VEK_HOST_EXPORT uint32_t vek_host_detach(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VEK_HOST_H */

@@ -1,0 +1,52 @@
+// Pieces of the Windows platform shared between its translation units (and the
+// wine test programs, which drive them directly).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace vek::os::win {
+
+// ---- platform_win.cpp ----
+// The module whose directory holds the driver files: vek.dll itself, or the
+// executable when the library is linked statically.
+void SetModule(HMODULE module);
+HMODULE Module();
+// Busy-wait on the performance counter; 0 or less returns at once.
+void SpinMicroseconds(int64_t microseconds);
+// Token elevation (TokenElevation); false when the token cannot be queried.
+bool ProcessElevated();
+uint32_t ScreenSet(uint8_t on); // 0 posted / woken, 1 the post failed
+
+// ---- driver_win.cpp ----
+enum ServiceOp : int {
+    kServiceInstallStart = 1,
+    kServiceStopRemove = 2,
+    kServiceMakePermanent = 3,
+    kServiceRemovePermanent = 4,
+};
+uint32_t DriverStart();  // a VEK_HOST_DRIVER_* status; the device stays open when 0
+void DriverStop();       // close; remove the service when this process is the last user
+bool DriverOpen();
+int DriverRequest(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+                  uint32_t* returned);
+bool ServiceControl(int op, const wchar_t* name, const wchar_t* binaryPath);
+const wchar_t* DriverPath(); // the path the last start chose (empty before)
+
+// ---- zkec_win.cpp ----
+bool ZkecOpen(uint32_t* lastError);
+void ZkecClose();
+uint32_t ZkecRequest(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize);
+
+// ---- wmi_win.cpp ----
+uint32_t QueryIdentity(uint32_t item, char* out, uint32_t outSize); // 0, or 16
+uint32_t BrightnessRead(uint8_t* level); // 0, 1, 2 or 17
+uint32_t BrightnessSet(uint8_t level);
+// Successful COM security initialisations of the identity query, process-wide.
+int ComSecurityInitCount();
+// Narrow (ANSI code page) copy of a wide value into out[outSize], shortened on a
+// character boundary when too long. False for an empty value (out untouched).
+bool WideToNarrow(const wchar_t* value, char* out, uint32_t outSize);
+
+} // namespace vek::os::win

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds need. Idempotent: asks apt only for
+# what is missing. Usage: scripts/deps.sh [linux|all]
+set -euo pipefail
+what=${1:-all}
+pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+if [ "$what" = all ]; then
+  pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+echo "installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,80 @@
+// Interfaces through which simulated chips attach to a Machine.
+//
+// A chip model is a Device (owned by the Board) that implements one or more of
+// the access interfaces below and registers itself with the Machine: a range of
+// I/O ports, a physical-memory window, hooks on a PCI function's configuration
+// space, or the ZKEC controller. The Machine calls these with its own lock held
+// and with the virtual clock already advanced to the moment of the access, so a
+// model that times its status bits reads Machine::now_ns().
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace vek::sim {
+
+class Machine;
+
+// Anything a Board owns and keeps alive for the Machine's lifetime.
+class Device {
+public:
+    virtual ~Device() = default;
+    virtual const char* name() const = 0;
+};
+
+// I/O ports. width is 1, 2 or 4. A multi-byte access goes whole to the device
+// that claims its first port; the model splits it if the chip decodes bytes.
+class PortDevice {
+public:
+    virtual ~PortDevice() = default;
+    virtual uint32_t ReadPort(uint16_t port, unsigned width) = 0;
+    virtual void WritePort(uint16_t port, unsigned width, uint32_t value) = 0;
+};
+
+// Memory-mapped registers. width is the request's unit size (1, 2 or 4).
+class MemoryDevice {
+public:
+    virtual ~MemoryDevice() = default;
+    virtual uint32_t ReadMemory(uint64_t address, unsigned width) = 0;
+    virtual void WriteMemory(uint64_t address, unsigned width, uint32_t value) = 0;
+};
+
+// One PCI function's 256-byte configuration space.
+struct PciFunction {
+    std::array<uint8_t, 256> config{};
+    class PciConfigHook* hook = nullptr; // side effects; null = plain storage
+
+    uint32_t Load(uint32_t offset, unsigned width) const {
+        uint32_t v = 0;
+        for (unsigned i = 0; i < width; ++i) v |= uint32_t(config[(offset + i) & 0xFF]) << (8 * i);
+        return v;
+    }
+    void Store(uint32_t offset, unsigned width, uint32_t value) {
+        for (unsigned i = 0; i < width; ++i) config[(offset + i) & 0xFF] = uint8_t(value >> (8 * i));
+    }
+};
+
+// Config-space side effects: write-1-to-clear bits, read-only fields, a BAR that
+// moves a port range. The defaults behave as plain storage.
+class PciConfigHook {
+public:
+    virtual ~PciConfigHook() = default;
+    virtual uint32_t ReadConfig(PciFunction& fn, uint32_t offset, unsigned width) {
+        return fn.Load(offset, width);
+    }
+    virtual void WriteConfig(PciFunction& fn, uint32_t offset, unsigned width, uint32_t value) {
+        fn.Store(offset, width, value);
+    }
+};
+
+// The controller behind the ZKEC driver. Without one, the Machine answers reads
+// from its own 256-byte register file.
+class ZkecDevice {
+public:
+    virtual ~ZkecDevice() = default;
+    virtual void Begin() {}
+    virtual void End() {}
+    virtual uint8_t ReadRegister(uint8_t reg) = 0;
+};
+
+} // namespace vek::sim

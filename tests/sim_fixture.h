@@ -1,0 +1,69 @@
+// Test fixture: a simulated board from a platform row, attached and initialised.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "api/library.h"
+#include "api/registry_override.h"
+#include "os/os.h"
+#include "platform/platform_table.h"
+#include "sim/attached.h"
+#include "sim/board.h"
+#include "vek/vek.h"
+
+namespace vek::test {
+
+// First row that satisfies pred.
+inline const PlatformEntry& RowWhere(const std::function<bool(const PlatformEntry&)>& pred) {
+    for (const PlatformEntry& r : kPlatformTable)
+        if (pred(r)) return r;
+    throw std::runtime_error("no such row");
+}
+
+inline const PlatformEntry& RowWithBoard(uint32_t boardId) {
+    return RowWhere([=](const PlatformEntry& r) { return r.boardId == boardId; });
+}
+
+class SimBoardTest : public ::testing::Test {
+protected:
+    void Use(const PlatformEntry& row) {
+        board = std::make_unique<sim::Board>(row);
+        attached = std::make_unique<sim::Attached>(*board);
+        ASSERT_TRUE(attached->ok());
+    }
+    // A fresh machine for the same row (the old one is detached first).
+    void Rebuild() {
+        const PlatformEntry& row = board->row();
+        attached.reset();
+        board = std::make_unique<sim::Board>(row);
+        attached = std::make_unique<sim::Attached>(*board);
+    }
+    VEK_RESULT Init() { return VEK_API_Init(); }
+    void TearDown() override {
+        attached.reset(); // uninitialises and detaches
+        board.reset();
+        ClearOverrides();
+    }
+    sim::Machine& machine() { return board->machine(); }
+
+    std::unique_ptr<sim::Board> board;
+    std::unique_ptr<sim::Attached> attached;
+};
+
+// True when another thread can take ApiLock within five seconds: the export
+// under test left it free.
+inline bool LockIsFree() {
+    auto taken = std::async(std::launch::async, [] {
+        os::LockAcquire();
+        os::LockRelease();
+        return true;
+    });
+    return taken.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+}
+
+} // namespace vek::test
