@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <set>
 #include <string>
@@ -180,41 +182,90 @@ TEST(PlatformTable, TellingRows) {
 
 // Backends switch on board ids; the rows must give those boards the chips and
 // chipsets the per-board code expects.
+struct BoardRule {
+    const char* what;
+    std::function<bool(const PlatformEntry&)> applies;
+    std::function<bool(const PlatformEntry&)> holds;
+};
+
+bool In(std::initializer_list<uint32_t> set, uint32_t v) {
+    return std::find(set.begin(), set.end(), v) != set.end();
+}
+
+bool HasChip(const PlatformEntry& r, uint32_t kind) {
+    return r.chipKind == kind || r.secondaryKind == kind;
+}
+
 TEST(PlatformTable, RowsAgreeWithPerBoardBackendData) {
-    const std::set<uint32_t> expanderBoards = {79, 107, 109, 111, 126, 144};
-    const std::set<uint32_t> sio5Boards = {74, 93, 106, 128, 131, 133, 143, 145, 146, 148};
-    const std::set<uint32_t> sio2Boards = {1,  3,  21, 22, 23, 24, 26, 36, 37, 42, 45,
-                                           46, 47, 48, 50, 52, 53, 55, 56, 60, 89};
-    for (const PlatformEntry& r : kPlatformTable) {
-        SCOPED_TRACE(r.name);
-        if (r.gpioOwner == OWNER_GPIO_EXPANDER) EXPECT_TRUE(expanderBoards.count(r.boardId));
-        if (r.wdtOwner == KIND_EC100) EXPECT_EQ(r.boardId, 151u);
-        if (r.chipKind == KIND_SIO5 || r.secondaryKind == KIND_SIO5)
-            EXPECT_TRUE(sio5Boards.count(r.boardId));
-        if (r.chipKind == KIND_SIO2 || r.secondaryKind == KIND_SIO2)
-            EXPECT_TRUE(sio2Boards.count(r.boardId));
-        if (r.secondaryKind == KIND_ZKEC) EXPECT_EQ(r.boardId, 70u);
-        if (r.ledOwner == KIND_CHIPSET) {
-            EXPECT_EQ(r.boardId, 133u);
-            EXPECT_EQ(r.secondarySubtype, 20u);
+    const BoardRule rules[] = {
+        {"GPIO expander only on the boards the expander setup knows",
+         [](const PlatformEntry& r) { return r.gpioOwner == OWNER_GPIO_EXPANDER; },
+         [](const PlatformEntry& r) { return In({79, 107, 109, 111, 126, 144}, r.boardId); }},
+        {"kind-100 watchdog only on board 151",
+         [](const PlatformEntry& r) { return r.wdtOwner == KIND_EC100; },
+         [](const PlatformEntry& r) { return r.boardId == 151; }},
+        {"board 144 sends fans 0, 2, 4, 6 to the kind-100 routines",
+         [](const PlatformEntry& r) { return r.boardId == 144; },
+         [](const PlatformEntry& r) {
+             return r.fanOwners[0] == OWNER_SPLIT && r.fanOwners[1] == KIND_EC100 &&
+                    r.fanOwners[3] == KIND_EC100 && r.fanOwners[5] == KIND_EC100 &&
+                    r.fanOwners[7] == KIND_EC100;
+         }},
+        {"ChipKind 5 chips only on boards with ChipKind 5 data",
+         [](const PlatformEntry& r) { return HasChip(r, KIND_SIO5); },
+         [](const PlatformEntry& r) {
+             return In({74, 93, 106, 128, 131, 133, 143, 145, 146, 148}, r.boardId);
+         }},
+        {"ChipKind 2 chips only on boards with ChipKind 2 data",
+         [](const PlatformEntry& r) { return HasChip(r, KIND_SIO2); },
+         [](const PlatformEntry& r) {
+             return In({1, 3, 21, 22, 23, 24, 26, 36, 37, 42, 45, 46, 47, 48, 50, 52, 53, 55, 56,
+                        60, 89},
+                       r.boardId);
+         }},
+        {"the ZKEC controller only on board 70",
+         [](const PlatformEntry& r) { return r.secondaryKind == KIND_ZKEC; },
+         [](const PlatformEntry& r) { return r.boardId == 70; }},
+        {"chipset LEDs only on board 133 with the subtype 20 pads",
+         [](const PlatformEntry& r) { return r.ledOwner == KIND_CHIPSET; },
+         [](const PlatformEntry& r) { return r.boardId == 133 && r.secondarySubtype == 20; }},
+        {"LEDs on FCH GPIOs need the FCH",
+         [](const PlatformEntry& r) { return r.ledOwner == OWNER_LED_GPIO; },
+         [](const PlatformEntry& r) { return r.chipsetId == CHIPSET_FCH; }},
+        {"boards 121 and 156 carry the FCH (SMBus block 0x20 up)",
+         [](const PlatformEntry& r) { return In({121, 156}, r.boardId); },
+         [](const PlatformEntry& r) { return r.chipsetId == CHIPSET_FCH; }},
+        {"boards with EC configuration rows are EC boards",
+         [](const PlatformEntry& r) {
+             return In({5, 6, 7, 8, 9, 10, 12, 81, 86, 104, 122, 124, 125, 129, 135, 136, 137,
+                        138, 139},
+                       r.boardId);
+         },
+         [](const PlatformEntry& r) { return r.chipKind == KIND_EC; }},
+        {"a chipset second chip names the board's chipset generation",
+         [](const PlatformEntry& r) {
+             return r.secondaryKind == KIND_CHIPSET && r.secondarySubtype != 1;
+         },
+         [](const PlatformEntry& r) { return r.secondarySubtype == r.chipsetId; }},
+        {"a family sent wholesale to another chip finds that chip on the board",
+         [](const PlatformEntry&) { return true; },
+         [](const PlatformEntry& r) {
+             for (uint32_t mode : {r.fanOwners[0], r.voltageOwners[0], r.tempOwners[0]})
+                 if (mode != 0 && mode != OWNER_SPLIT && mode != r.secondaryKind) return false;
+             const uint32_t i2c = r.i2cOwners[0];
+             return i2c == OWNER_SPLIT || i2c == I2C_NO_OWNER || HasChip(r, i2c);
+         }},
+    };
+    for (const BoardRule& rule : rules) {
+        int applied = 0;
+        for (const PlatformEntry& r : kPlatformTable) {
+            if (!rule.applies(r)) continue;
+            ++applied;
+            EXPECT_TRUE(rule.holds(r)) << rule.what << ": " << r.name;
         }
-        if (r.ledOwner == OWNER_LED_GPIO) EXPECT_EQ(r.chipsetId, CHIPSET_FCH);
-        // A chipset second chip names the board's own chipset generation.
-        if (r.secondaryKind == KIND_CHIPSET && r.secondarySubtype != 1)
-            EXPECT_EQ(r.secondarySubtype, r.chipsetId);
-        // A family sent wholesale to another chip must find that chip on the board.
-        for (uint32_t mode : {r.fanOwners[0], r.voltageOwners[0], r.tempOwners[0]})
-            if (mode != 0 && mode != OWNER_SPLIT) EXPECT_EQ(mode, r.secondaryKind);
-        const uint32_t i2c = r.i2cOwners[0];
-        if (i2c != OWNER_SPLIT && i2c != I2C_NO_OWNER)
-            EXPECT_TRUE(i2c == r.chipKind || i2c == r.secondaryKind);
+        EXPECT_GT(applied, 0) << rule.what;
     }
-    for (uint32_t board : {121u, 156u})
-        for (const PlatformEntry* r : RowsOfBoard(board)) EXPECT_EQ(r->chipsetId, CHIPSET_FCH) << r->name;
-    for (uint32_t board : {122u, 104u, 124u, 125u, 129u, 135u, 81u, 12u, 86u, 5u, 6u, 7u, 8u, 9u, 10u})
-        for (const PlatformEntry* r : RowsOfBoard(board)) EXPECT_EQ(r->chipKind, KIND_EC) << r->name;
     EXPECT_FALSE(RowsOfBoard(122).empty()) << "the storage-area board";
-    for (const PlatformEntry* r : RowsOfBoard(144)) EXPECT_EQ(r->fanOwners[0], OWNER_SPLIT) << r->name;
 }
 
 TEST(PlatformTable, NamesUseTheModelNameCharacterSet) {

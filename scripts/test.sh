@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test:
+#   1. Linux library, simulator, vekctl and the test suite
+#   2. the same test suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
+#   4. the 64-bit vek.dll and the Windows tests under wine64
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh all
+jobs=2
+step() { printf '\n=== %s (%ss)\n' "$1" "$SECONDS"; }
+
+step "Linux build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j$jobs
+step "Linux tests"
+(cd build && ctest -j$jobs --output-on-failure)
+
+step "Sanitizer build"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVEK_SANITIZE=ON -DVEK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j$jobs
+step "Sanitizer tests"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest -j$jobs --output-on-failure)
+
+step "Windows 32-bit build"
+cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF >/dev/null
+cmake --build build-w32 -j$jobs
+step "Export table of the 32-bit vek.dll"
+bash tools/check_exports.sh build-w32/vek.dll
+
+step "Windows 64-bit build"
+cmake -S . -B build-w64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-w64 -j$jobs
+step "Windows tests under wine64"
+bash tests/windows/run_wine_tests.sh build-w64
+
+step "done"
