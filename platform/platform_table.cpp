@@ -27,7 +27,8 @@ constexpr Owner Items(uint32_t first, uint32_t last, uint32_t kind) { return {fi
 // Entry 0 of an owner list is the mode; item i lives in entry i + 1. An item past
 // the end of the list is an out-of-bounds write, which stops the constant evaluation.
 template <size_t W>
-constexpr void SetOwnerList(uint32_t (&list)[W], uint32_t mode, std::initializer_list<Owner> items) {
+constexpr void SetOwnerList(uint32_t (&list)[W], uint32_t mode,
+                            std::initializer_list<Owner> items) {
     list[0] = mode;
     for (const Owner& o : items)
         for (uint32_t i = o.first; i <= o.last; ++i) list[i + 1] = o.kind;
@@ -137,13 +138,17 @@ constexpr Row Chipset(const char (&name)[N], uint32_t board, uint32_t chipset, u
 
 } // namespace
 
+// Each row reads Kind("model name", board id, chipset id, subtype), Kind being the
+// main chip (Ec 3, Sio1 1, Sio2 2, Sio5 5, Chipset 4), followed by the second chip
+// and the owners that differ from "the main chip serves everything".
+//
 // Searched first to last and the first row whose name prefixes the product name
 // wins, so a name that prefixes another one ("QX-7100", "QX-7100-E") comes after it.
 // clang-format off
 constexpr PlatformEntry kPlatformTable[] = {
-    //                   board      chipset  subtype
-    // First-generation fanless controllers. GPIO, watchdog and sensors sit in EC
-    // memory behind the indirect interface; the EC has no I2C master.
+    // First-generation fanless controllers; from the NRB-220 on, GPIO, watchdog and
+    // sensors sit in EC memory behind the indirect interface. Nothing serves I2C
+    // buses 2 and 3 on these boards.
     Ec("NRB-105A",           5,           1, 0).I2c(I2C_NO_OWNER),
     Ec("NRB-220 V2",         6,           0, 1).I2c(I2C_NO_OWNER),
     Ec("NRB-220",            6,           0, 1).I2c(I2C_NO_OWNER),
@@ -288,6 +293,8 @@ constexpr PlatformEntry kPlatformTable[] = {
     Ec("YCB-116A",         116,          20, 2),
     Ec("YCB-116B",         116,          20, 2),
     Ec("YCB-116C",         116,          20, 2),
+    // The YCB-117 also brings up the chipset watchdog block; the EC's watchdog
+    // stays the one the API drives.
     Ec("YCB-117",          117,          20, 2).Second(KIND_CHIPSET, 1),
     Ec("YCB-118",          118,          21, 2),
     Ec("YCB-119A",         119,          21, 2),
@@ -327,6 +334,8 @@ constexpr PlatformEntry kPlatformTable[] = {
     Ec("WSR-952",          152,          18, 2).Second(KIND_CHIPSET, 18),
     Ec("WSR-953",          153,          28, 2),
     Ec("WSR-A54",          154, CHIPSET_FCH, 2),
+    // The FCH pins of the WSR-A55 drive its LEDs and no GPIO header is fitted, so
+    // the GPIO owner points away from the EC and the family reports unsupported.
     Ec("WSR-A55",          155, CHIPSET_FCH, 2).Gpio(OWNER_LED_GPIO).Led(OWNER_LED_GPIO),
     Ec("WSR-A56",          156, CHIPSET_FCH, 2)
         .Second(KIND_CHIPSET, CHIPSET_FCH)
@@ -407,12 +416,14 @@ constexpr PlatformEntry kPlatformTable[] = {
     Sio1("VXA-16A",        144,          26, 8)
         .Second(KIND_CHIPSET, 26)
         .Gpio(OWNER_GPIO_EXPANDER)
-        .Fans(OWNER_SPLIT, {Item(0, KIND_EC100), Item(2, KIND_EC100), Item(4, KIND_EC100), Item(6, KIND_EC100)})
+        .Fans(OWNER_SPLIT, {Item(0, KIND_EC100), Item(2, KIND_EC100),
+                            Item(4, KIND_EC100), Item(6, KIND_EC100)})
         .I2c(KIND_CHIPSET),
     Sio1("VXA-16E",        144,          26, 5)
         .Second(KIND_CHIPSET, 26)
         .Gpio(OWNER_GPIO_EXPANDER)
-        .Fans(OWNER_SPLIT, {Item(0, KIND_EC100), Item(2, KIND_EC100), Item(4, KIND_EC100), Item(6, KIND_EC100)})
+        .Fans(OWNER_SPLIT, {Item(0, KIND_EC100), Item(2, KIND_EC100),
+                            Item(4, KIND_EC100), Item(6, KIND_EC100)})
         .I2c(KIND_CHIPSET),
     Sio1("VXA-17-L",       151,          26, 8)
         .Second(KIND_CHIPSET, 26)

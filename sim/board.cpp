@@ -1,5 +1,7 @@
 #include "sim/board.h"
 
+#include "sim/speaker.h"
+
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -141,6 +143,7 @@ Board::Board(const PlatformEntry& row)
     SeedProcessor();
     SeedSmbusSite();
     machine_->SetZkecPresent(row.chipKind == KIND_ZKEC || row.secondaryKind == KIND_ZKEC);
+    Add<PcSpeaker>(); // every x86 board has the PIT-driven speaker
 }
 
 Board Board::Named(const std::string& name) {

@@ -45,6 +45,10 @@ protected:
     }
     VEK_RESULT Init() { return VEK_API_Init(); }
     void TearDown() override {
+        // Every request the library sent must have been well formed.
+        if (board) {
+            EXPECT_EQ(machine().malformed_requests(), 0);
+        }
         attached.reset(); // uninitialises and detaches
         board.reset();
         ClearOverrides();

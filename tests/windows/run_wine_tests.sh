@@ -1,0 +1,159 @@
+#!/usr/bin/env bash
+# Run the Windows layer's test programs under wine64.
+#
+#   tests/windows/run_wine_tests.sh BUILD_DIR     (the 64-bit mingw build)
+#
+# Board identity comes from wine's WMI, which reads the Linux DMI table in
+# /sys/class/dmi/id. Each identity run gets its own fake table in a private
+# mount namespace (unshare -m), so the host's own is never touched; without
+# unshare those runs are skipped. Ends with "wine: N passed, N failed".
+set -uo pipefail
+
+build=${1:?usage: run_wine_tests.sh BUILD_DIR}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+
+wine=$(command -v wine64 || true)
+[ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
+if [ -z "$wine" ]; then
+    echo "SKIPPED: wine64 not found"
+    exit 0
+fi
+wineserver=$(command -v wineserver || true)
+[ -z "$wineserver" ] && [ -x /usr/lib/wine/wineserver64 ] && wineserver=/usr/lib/wine/wineserver64
+
+for f in vek.dll wine_os_test.exe wine_dll_test.exe; do
+    found=$(find "$build" -name "$f" -type f -print -quit 2>/dev/null)
+    if [ -z "$found" ]; then
+        echo "run_wine_tests: $f not found under $build (build the 64-bit tree first)" >&2
+        exit 1
+    fi
+done
+
+tmp=$(mktemp -d /tmp/vek-wine.XXXXXX)
+export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cleanup() {
+    [ -n "$wineserver" ] && "$wineserver" -k >/dev/null 2>&1
+    rm -rf "$tmp"
+}
+trap cleanup EXIT
+
+work=$tmp/work
+mkdir -p "$work" "$tmp/netshare"
+for f in vek.dll wine_os_test.exe wine_dll_test.exe; do
+    cp "$(find "$build" -name "$f" -type f -print -quit)" "$work/"
+done
+cp "$source_dir/tests/data/exports.txt" "$work/"
+cp "$work/wine_os_test.exe" "$tmp/netshare/"
+
+if ! timeout 120 "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1; then
+    echo "run_wine_tests: wineboot failed:" >&2
+    cat "$tmp/wineboot.log" >&2
+    exit 1
+fi
+# One server for every run (and for runs inside other mount namespaces).
+[ -n "$wineserver" ] && "$wineserver" -p
+
+passed=0 failed=0 skipped=0
+
+# Writes a complete fake DMI table into $1. wine builds its SMBIOS tables from
+# these files; leaving one out shifts the baseboard strings.
+fake_dmi() {
+    local dir=$1 board=$2
+    mkdir -p "$dir"
+    printf '%s\n' "$board" >"$dir/board_name"
+    printf '%s\n' "Vek Test Boards" >"$dir/board_vendor"
+    printf '%s\n' "1.02" >"$dir/board_version"
+    printf '%s\n' "SN-0042-X" >"$dir/board_serial"
+    printf '%s\n' "Asset" >"$dir/board_asset_tag"
+    printf '%s\n' "Fake BIOS Works" >"$dir/bios_vendor"
+    printf '%s\n' "R1.07.B" >"$dir/bios_version"
+    printf '%s\n' "06/26/2026" >"$dir/bios_date"
+    printf '%s\n' "Vek Test Boards" >"$dir/sys_vendor"
+    printf '%s\n' "Test System" >"$dir/product_name"
+    printf '%s\n' "1.0" >"$dir/product_version"
+    printf '%s\n' "SYS-1" >"$dir/product_serial"
+    printf '%s\n' "12345678-1234-1234-1234-123456789abc" >"$dir/product_uuid"
+    printf '%s\n' "Vek Test Boards" >"$dir/chassis_vendor"
+    printf '%s\n' "3" >"$dir/chassis_type"
+    printf '%s\n' "1.0" >"$dir/chassis_version"
+    printf '%s\n' "CH-1" >"$dir/chassis_serial"
+    printf '%s\n' "Asset" >"$dir/chassis_asset_tag"
+}
+
+have_unshare=no
+if unshare -m true 2>/dev/null; then have_unshare=yes; fi
+
+# run NAME DMI_DIR|- COMMAND...: one program run, its closing line counted.
+run() {
+    local name=$1 dmi=$2
+    shift 2
+    local log=$tmp/$name.log rc
+    echo "== $name"
+    if [ "$dmi" = - ]; then
+        (cd "$work" && timeout 120 "$wine" "$@") >"$log" 2>&1
+        rc=$?
+    else
+        # A private /sys/class holding only the fake DMI table.
+        (cd "$work" && DMI="$dmi" timeout 120 unshare -m sh -c \
+            'mount -t tmpfs none /sys/class && mkdir -p /sys/class/dmi/id && cp "$DMI"/* /sys/class/dmi/id/ && exec "$0" "$@"' \
+            "$wine" "$@") >"$log" 2>&1
+        rc=$?
+    fi
+    tr -d '\r' <"$log" | sed 's/^/   /'
+    local line p=0 f=0
+    line=$(tr -d '\r' <"$log" | grep -E '[0-9]+ passed, [0-9]+ failed$' | tail -1)
+    if [ -n "$line" ]; then
+        p=$(sed -E 's/.* ([0-9]+) passed, ([0-9]+) failed$/\1/' <<<"$line")
+        f=$(sed -E 's/.* ([0-9]+) passed, ([0-9]+) failed$/\2/' <<<"$line")
+    fi
+    # A crash, a time-out or a missing closing line is one more failure.
+    if [ $rc -ne 0 ] && [ "$f" -eq 0 ]; then
+        echo "   $name: exit code $rc"
+        f=1
+    fi
+    passed=$((passed + p))
+    failed=$((failed + f))
+}
+
+skip() {
+    echo "== $1"
+    echo "   SKIPPED: $2"
+    skipped=$((skipped + 1))
+}
+
+run choice - wine_os_test.exe choice
+run lock - wine_os_test.exe lock
+run zkec - wine_os_test.exe zkec
+run brightness - wine_os_test.exe brightness
+run driver - wine_os_test.exe driver
+
+# A drive letter that wine reports as a network drive.
+ln -s "$tmp/netshare" "$WINEPREFIX/dosdevices/n:"
+timeout 60 "$wine" reg add 'HKLM\Software\Wine\Drives' /v 'n:' /t REG_SZ /d network /f >/dev/null 2>&1
+run network - 'n:\wine_os_test.exe' network
+
+if [ $have_unshare = yes ]; then
+    long_name="VEK-IDENTITY-$(printf 'x%.0s' $(seq 1 87))" # 100 characters: cut to 79
+    fake_dmi "$tmp/dmi-identity" "$long_name"
+    run identity "$tmp/dmi-identity" wine_os_test.exe identity \
+        "$long_name" "Fake BIOS Works" "R1.07.B" "SN-0042-X" "1.02"
+
+    fake_dmi "$tmp/dmi-unlisted" "NoSuchBoard-0000"
+    run dll-unlisted "$tmp/dmi-unlisted" wine_dll_test.exe unlisted
+
+    first=$(cd "$work" && timeout 60 "$wine" wine_dll_test.exe first-board 2>/dev/null | tr -d '\r' | head -1)
+    if [ -n "$first" ]; then
+        fake_dmi "$tmp/dmi-listed" "$first"
+        run dll-listed "$tmp/dmi-listed" wine_dll_test.exe listed
+    else
+        skip dll-listed "the platform table has no first row"
+    fi
+else
+    skip identity "unshare -m is not permitted here (needs root)"
+    skip dll-listed "unshare -m is not permitted here (needs root)"
+    run dll-unlisted - wine_dll_test.exe unlisted
+fi
+
+echo "wine: $passed passed, $failed failed, $skipped skipped"
+[ $failed -eq 0 ]

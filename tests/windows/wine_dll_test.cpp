@@ -1,0 +1,162 @@
+// vek.dll as an application sees it: loaded by name, entries found by name and
+// by ordinal, initialisation on a board wine describes through its DMI table.
+//
+//   wine_dll_test.exe first-board        print the first platform-table name
+//   wine_dll_test.exe unlisted           the board is not in the table
+//   wine_dll_test.exe listed             the board is the first table row
+// vek.dll and exports.txt lie beside the program.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/platform_table.h"
+#include "tests/windows/check.h"
+#include "vek/vek.h"
+
+using vek::wine::ChildResult;
+using vek::wine::RunSelf;
+
+namespace {
+
+HMODULE g_dll = nullptr;
+
+template <typename Fn>
+Fn Entry(const char* name) {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(g_dll, name)));
+}
+
+using NoArgs = VEK_RESULT(VEK_CALL*)();
+using TextQuery = VEK_RESULT(VEK_CALL*)(char*);
+using ScreenSet = VEK_RESULT(VEK_CALL*)(uint32_t, uint8_t);
+
+std::string Beside(const char* file) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string dir(self);
+    return dir.substr(0, dir.rfind('\\') + 1) + file;
+}
+
+bool LoadVek() {
+    g_dll = LoadLibraryW(L"vek.dll");
+    CHECK(g_dll != nullptr);
+    return g_dll != nullptr;
+}
+
+void TestExportTable() {
+    std::ifstream list(Beside("exports.txt"));
+    CHECK(list.good());
+    int count = 0;
+    for (std::string line; std::getline(list, line);) {
+        std::istringstream fields(line);
+        unsigned ordinal = 0;
+        std::string name;
+        if (!(fields >> ordinal >> name)) continue;
+        ++count;
+        FARPROC byName = GetProcAddress(g_dll, name.c_str());
+        FARPROC byOrdinal = GetProcAddress(g_dll, MAKEINTRESOURCEA(ordinal));
+        if (!CHECK(byName != nullptr)) std::printf("  missing %s\n", name.c_str());
+        if (!CHECK(byName == byOrdinal)) std::printf("  %s is not at ordinal %u\n", name.c_str(), ordinal);
+    }
+    CHECK_EQ(count, 88);
+    // The host seam belongs to the Linux and test builds, not to the product.
+    CHECK(GetProcAddress(g_dll, "vek_host_attach") == nullptr);
+    CHECK(GetProcAddress(g_dll, "DllMain") == nullptr);
+}
+
+void TestUnlisted() {
+    if (!LoadVek()) return;
+    TestExportTable();
+    auto init = Entry<NoArgs>("VEK_API_Init");
+    auto uninit = Entry<NoArgs>("VEK_API_Uninit");
+    auto version = Entry<TextQuery>("VEK_API_GetVersion");
+    auto name = Entry<TextQuery>("VEK_Board_GetPlatformName");
+    auto screen = Entry<ScreenSet>("VEK_Screen_Set");
+    char text[80] = "";
+
+    CHECK_EQ(version(text), 6u);
+    CHECK_EQ(screen(1, 0), 7u);
+    CHECK_EQ(screen(0, 2), 7u);
+    for (int round = 0; round < 2; ++round) {
+        CHECK_EQ(init(), 10u);
+        CHECK_EQ(version(text), 6u);
+        CHECK_EQ(name(text), 6u);
+    }
+    CHECK_EQ(uninit(), 0u);
+    CHECK(FreeLibrary(g_dll));
+}
+
+// Not a loadable driver: the service registers, its start fails.
+void PutFakeDriver(const std::string& path) {
+    std::ofstream(path, std::ios::binary) << "not a driver";
+}
+
+bool ServiceExists() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceW(manager, L"ZELKORAN_0_1", SERVICE_QUERY_STATUS) : nullptr;
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+int ListedChild() {
+    if (!LoadVek()) return 100;
+    const VEK_RESULT result = Entry<NoArgs>("VEK_API_Init")();
+    Entry<NoArgs>("VEK_API_Uninit")();
+    FreeLibrary(g_dll);
+    return int(result);
+}
+
+void TestListed() {
+    const std::string driver = Beside("zelkoranx64.sys");
+    DeleteFileA(driver.c_str());
+    if (!LoadVek()) return;
+    auto init = Entry<NoArgs>("VEK_API_Init");
+    auto uninit = Entry<NoArgs>("VEK_API_Uninit");
+    auto version = Entry<TextQuery>("VEK_API_GetVersion");
+    char text[80] = "";
+
+    // The board is known, so the driver step runs: an administrator learns
+    // that the driver file is missing ...
+    CHECK_EQ(init(), 2u);
+    CHECK_EQ(version(text), 6u);
+    CHECK_EQ(uninit(), 0u);
+
+    // ... a limited token only that it must run elevated.
+    HANDLE limited = vek::wine::LimitedToken();
+    CHECK(limited != nullptr);
+    if (limited) {
+        CHECK_EQ(RunSelf(L"child-listed", limited).exitCode, DWORD(12));
+        CloseHandle(limited);
+    }
+
+    // A driver file that does not start: 3, and no service is left behind.
+    PutFakeDriver(driver);
+    CHECK_EQ(RunSelf(L"child-listed").exitCode, DWORD(3));
+    CHECK(!ServiceExists());
+    DeleteFileA(driver.c_str());
+    CHECK(FreeLibrary(g_dll));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "first-board") {
+        std::printf("%s\n", vek::kPlatformTable[0].name);
+        return 0;
+    }
+    if (mode == "child-listed") return ListedChild();
+    if (mode == "unlisted") {
+        TestUnlisted();
+    } else if (mode == "listed") {
+        TestListed();
+    } else {
+        std::printf("usage: wine_dll_test first-board|unlisted|listed\n");
+        return 2;
+    }
+    return vek::wine::Finish(("wine_dll_test " + mode).c_str());
+}
