@@ -2,6 +2,9 @@
 #include "api/backend.h"
 #include <iterator>
 #include "api/registry_override.h"
+#include "backends/ec/ops.h"
+#include "backends/special/special.h"
+#include "smbus/transactions.h"
 
 namespace vek {
 namespace {
@@ -18,6 +21,11 @@ Overrides g_overrides;
 
 const BackendOps* BuiltIn(uint32_t kind) {
     switch (kind) {
+    case KIND_EC:
+    case KIND_EC_ALT:
+        return &ec::Ops();
+    case KIND_EC100:
+        return &ec::Kind100Ops();
     default:
         return nullptr;
     }
@@ -30,10 +38,10 @@ const BackendOps* BackendFor(uint32_t kind) {
     return BuiltIn(kind);
 }
 
-const EcBoardOps* EcBoard() { return g_overrides.ec; }
+const EcBoardOps* EcBoard() { return g_overrides.ec ? g_overrides.ec : &ec::BoardOps(); }
 const ZkecOps* Zkec() { return g_overrides.zkec; }
-const SmbusOps* Smbus() { return g_overrides.smbus; }
-const SpecialOps* Special() { return g_overrides.special; }
+const SmbusOps* Smbus() { return g_overrides.smbus ? g_overrides.smbus : &smbus::Ops(); }
+const SpecialOps* Special() { return g_overrides.special ? g_overrides.special : &special::Ops(); }
 
 void OverrideBackend(uint32_t kind, const BackendOps* ops) {
     if (kind < std::size(g_overrides.kinds)) g_overrides.kinds[kind] = ops;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "backends/ec/ec_area.h"
 #include "platform/platform_table.h"
 
 namespace vek {
@@ -70,6 +71,7 @@ struct WdtState {
 // Backend-owned storage. Each ChipKind backend keeps its per-chip area here;
 // the areas of different kinds share the storage.
 union BackendArea {
+    ec::EcArea ec;
     uint8_t raw[1024];
 };
 

@@ -11,7 +11,8 @@ namespace vek {
 namespace {
 
 // cpuTempOwner value for the temperature sensor at address byte 0x98 on the chipset
-// SMBus, used where the board's own chip has no CPU sensor.
+// SMBus, used where the board's own chip has no CPU sensor. (Not usable on a
+// ChipKind 2 board: an owner equal to the row's own kind means "main chip".)
 constexpr uint32_t CPU_TEMP_SMBUS_SENSOR = 2;
 
 // Items first..last of an owner list (fans, voltages, sensors) go to `kind`.
@@ -341,8 +342,7 @@ constexpr PlatformEntry kPlatformTable[] = {
         .Second(KIND_CHIPSET, CHIPSET_FCH)
         .I2cSplit(KIND_EC, KIND_CHIPSET, I2C_NO_OWNER),
 
-    // Boards on the Super I/O at 0x2E/0x2F (ChipKind 2). Where that chip has no CPU
-    // sensor the CPU temperature comes from the sensor at 0x98 on the SMBus.
+    // Boards on the Super I/O at 0x2E/0x2F (ChipKind 2).
     Sio2("PBM-301",          1,           2, 2),
     Sio2("PBM-303",          3,           2, 2),
     Sio2("PBM-321",         21,           3, 2),
@@ -359,8 +359,8 @@ constexpr PlatformEntry kPlatformTable[] = {
     Sio2("PBM-348",         48,           8, 1),
     Sio2("PBM-350",         50,           8, 2),
     Sio2("PBM-352",         52,           9, 2),
-    Sio2("PBM-353",         53,           9, 4).CpuTemp(CPU_TEMP_SMBUS_SENSOR),
-    Sio2("PBM-355",         55,          10, 2).CpuTemp(CPU_TEMP_SMBUS_SENSOR),
+    Sio2("PBM-353",         53,           9, 4),
+    Sio2("PBM-355",         55,          10, 2),
     Sio2("PBM-356",         56,          10, 3),
 
     // Boards on the ChipKind 1 Super I/O: GPIO, watchdog, sensors and fans on the chip.
@@ -437,16 +437,17 @@ constexpr PlatformEntry kPlatformTable[] = {
         .Temps(OWNER_SPLIT, {Item(0, KIND_EC100)}),
 
     // Boards on the Super I/O with a configurable index port (ChipKind 5). The FMQ-333
-    // has LEDs and a button on chipset pads, the FMQ-345 a platform I2C bus.
+    // has LEDs and a button on chipset pads, the FMQ-345 a platform I2C bus; the
+    // FMQ-328 and FMQ-346 read the CPU from the sensor at 0x98 on the SMBus.
     Sio5("FMQ-274",         74,          10, 0),
     Sio5("FMQ-306",        106,          17, 1),
-    Sio5("FMQ-328",        128,          22, 1),
+    Sio5("FMQ-328",        128,          22, 1).CpuTemp(CPU_TEMP_SMBUS_SENSOR),
     Sio5("FMQ-331",        131,          23, 1),
     Sio5("FMQ-333-T",      133,          20, 2).Second(KIND_CHIPSET, 20).Led(KIND_CHIPSET),
     Sio5("FMQ-333",        133,          20, 2).Second(KIND_CHIPSET, 20).Led(KIND_CHIPSET),
     Sio5("FMQ-343",        143,          25, 2),
     Sio5("FMQ-345",        145,          25, 2).Second(KIND_CHIPSET, 25).I2c(KIND_CHIPSET),
-    Sio5("FMQ-346",        146,          25, 1),
+    Sio5("FMQ-346",        146,          25, 1).CpuTemp(CPU_TEMP_SMBUS_SENSOR),
     Sio5("FMQ-348",        148,          28, 3),
 
     // Chipset-only boards: the chipset watchdog; the PXC-60 has its GPIO block on

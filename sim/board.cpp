@@ -1,5 +1,6 @@
 #include "sim/board.h"
 
+#include "sim/chip_models.h"
 #include "sim/speaker.h"
 
 #include <array>
@@ -144,6 +145,7 @@ Board::Board(const PlatformEntry& row)
     SeedSmbusSite();
     machine_->SetZkecPresent(row.chipKind == KIND_ZKEC || row.secondaryKind == KIND_ZKEC);
     Add<PcSpeaker>(); // every x86 board has the PIT-driven speaker
+    AddChipModels(*this);
 }
 
 Board Board::Named(const std::string& name) {

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <iterator>
 #include <map>
 #include <set>
@@ -17,6 +18,9 @@
 
 namespace vek {
 namespace {
+
+// cpuTempOwner: the temperature sensor at 0x98 on the chipset SMBus.
+constexpr uint32_t CPU_TEMP_SMBUS_SENSOR = 2;
 
 using Histogram = std::map<uint32_t, int>;
 using Field = std::function<uint32_t(const PlatformEntry&)>;
@@ -42,6 +46,11 @@ std::set<uint32_t> EntriesUsed(const uint32_t (PlatformEntry::*list)[W]) {
         for (size_t i = 1; i < W; ++i)
             if ((row.*list)[i] != 0) used.insert((row.*list)[i]);
     return used;
+}
+
+template <size_t W>
+std::vector<uint32_t> List(const uint32_t (&list)[W]) {
+    return std::vector<uint32_t>(std::begin(list), std::end(list));
 }
 
 struct DistributionCase {
@@ -170,11 +179,10 @@ TEST(PlatformTable, TellingRows) {
             EXPECT_EQ(r->wdtOwner, t.wdt);
             EXPECT_EQ(r->cpuTempOwner, t.cpuTemp);
             EXPECT_EQ(r->ledOwner, t.led);
-            EXPECT_EQ(std::vector<uint32_t>(std::begin(r->fanOwners), std::end(r->fanOwners)), t.fans);
-            EXPECT_EQ(std::vector<uint32_t>(std::begin(r->voltageOwners), std::end(r->voltageOwners)),
-                      t.voltages);
-            EXPECT_EQ(std::vector<uint32_t>(std::begin(r->tempOwners), std::end(r->tempOwners)), t.temps);
-            EXPECT_EQ(std::vector<uint32_t>(std::begin(r->i2cOwners), std::end(r->i2cOwners)), t.i2c);
+            EXPECT_EQ(List(r->fanOwners), t.fans);
+            EXPECT_EQ(List(r->voltageOwners), t.voltages);
+            EXPECT_EQ(List(r->tempOwners), t.temps);
+            EXPECT_EQ(List(r->i2cOwners), t.i2c);
         }
     }
     EXPECT_EQ(RowsOfBoard(70).size(), 1u) << "the ZKEC second chip is on one row only";
@@ -229,6 +237,9 @@ TEST(PlatformTable, RowsAgreeWithPerBoardBackendData) {
         {"chipset LEDs only on board 133 with the subtype 20 pads",
          [](const PlatformEntry& r) { return r.ledOwner == KIND_CHIPSET; },
          [](const PlatformEntry& r) { return r.boardId == 133 && r.secondarySubtype == 20; }},
+        {"the external CPU sensor is not masked by a main chip of ChipKind 2",
+         [](const PlatformEntry& r) { return r.cpuTempOwner == CPU_TEMP_SMBUS_SENSOR; },
+         [](const PlatformEntry& r) { return r.chipKind != KIND_SIO2; }},
         {"LEDs on FCH GPIOs need the FCH",
          [](const PlatformEntry& r) { return r.ledOwner == OWNER_LED_GPIO; },
          [](const PlatformEntry& r) { return r.chipsetId == CHIPSET_FCH; }},
@@ -276,7 +287,8 @@ TEST(PlatformTable, NamesUseTheModelNameCharacterSet) {
         const std::string name(row.name, end);
         EXPECT_FALSE(name.empty());
         for (char c : name)
-            EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || c == '-' || c == '_')
+            EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(c)) || c == ' ' || c == '-' ||
+                        c == '_')
                 << "'" << name << "'";
         EXPECT_TRUE(seen.insert(name).second) << "duplicate '" << name << "'";
     }

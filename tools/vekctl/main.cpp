@@ -17,25 +17,32 @@
 #include "platform/platform_table.h"
 #include "sim/board.h"
 #include "tools/vekctl/output.h"
+#include "tools/vekctl/session.h"
 #include "vek/host.h"
 #include "vek/vek.h"
 
-using vekctl::Value;
+using namespace vekctl;
 
 namespace {
 
-struct Options {
-    std::string command = "info";
-    std::string board;   // simulated board by name
-    bool sim = false;    // force the default simulated board
-    bool json = false;
+struct Command {
+    const char* name;
+    CommandFn run;
+    const char* help;
+};
+const Command kCommands[] = {
+    {"info", CmdInfo, "board identity, library version, chips, owners and capability words"},
+    {"sensors", CmdSensors, "temperatures, voltages, currents and fan speeds"},
+    {"gpio", CmdGpio, "GPIO sets and pins: gpio [SET [PIN [VALUE]]]"},
+    {"wdt", CmdWdt, "watchdog: wdt [config UNIT COUNT | trigger | disable]"},
+    {"bus", CmdBus, "SMBus and I2C tools: bus detect|get|set|dump|eeprom ..."},
 };
 
 void Usage(FILE* out) {
+    std::fprintf(out, "usage: vekctl [COMMAND] [ARGS] [--board NAME] [--sim] [--json]\n");
+    for (const Command& c : kCommands) std::fprintf(out, "  %-8s %s\n", c.name, c.help);
     std::fprintf(out,
-                 "usage: vekctl [info|boards] [--board NAME] [--sim] [--json]\n"
-                 "  info    board identity, library version, chips, owners and capability words\n"
-                 "  boards  the boards the library supports\n"
+                 "  boards   the boards the library supports\n"
                  "  --board NAME  use the simulated board NAME (see 'vekctl boards')\n"
                  "  --sim         use the default simulated board\n"
                  "  --json        machine-readable output\n");
@@ -51,6 +58,7 @@ std::optional<Options> Parse(int argc, char** argv) {
         else if (a == "--board" && i + 1 < argc) { o.board = argv[++i]; o.sim = true; }
         else if (a == "-h" || a == "--help") { Usage(stdout); std::exit(0); }
         else if (!commandSeen && a[0] != '-') { o.command = a; commandSeen = true; }
+        else if (commandSeen) o.args.push_back(a);
         else return std::nullopt;
     }
     return o;
@@ -107,7 +115,7 @@ std::string Read(VEK_RESULT (*fn)(char*)) {
     return fn(buf) == VEK_OK ? std::string(buf) : std::string();
 }
 
-Value Info(const std::string& source, bool json) {
+Value InfoReport(const std::string& source, bool json) {
     const vek::DeviceContext& p = vek::Lib().primary;
     Value v = Value::Obj();
     v.Add("source", Value::Str(source));
@@ -157,33 +165,16 @@ int Boards(bool json) {
     return 0;
 }
 
-// Brings the library up on the real machine or a simulated board.
-struct Session {
-    std::unique_ptr<vek::sim::Board> board;
-    std::string source;
-    VEK_RESULT result = VEK_ERR_UNSUPPORTED;
-
-    ~Session() {
-        VEK_API_Uninit();
-        if (board) vek_host_detach();
-    }
-
-    bool OpenSimulated(const std::string& name) {
-        try {
-            board = std::make_unique<vek::sim::Board>(name.empty() ? vek::sim::Board::Default()
-                                                                    : vek::sim::Board::Named(name));
-        } catch (const std::exception& e) {
-            std::fprintf(stderr, "vekctl: %s (see 'vekctl boards')\n", e.what());
-            return false;
-        }
-        vek_host_attach(&board->platform());
-        source = "simulated";
-        result = VEK_API_Init();
-        return true;
-    }
-};
-
 } // namespace
+
+namespace vekctl {
+
+int CmdInfo(const Options& options, Session& session) {
+    Emit(options, InfoReport(session.source(), options.json));
+    return 0;
+}
+
+} // namespace vekctl
 
 int main(int argc, char** argv) {
     std::optional<Options> options = Parse(argc, argv);
@@ -192,29 +183,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options->command == "boards") return Boards(options->json);
-    if (options->command != "info") {
-        Usage(stderr);
-        return 2;
+    for (const Command& c : kCommands) {
+        if (options->command != c.name) continue;
+        Session session;
+        if (!session.Open(*options)) return 1;
+        return c.run(*options, session);
     }
-
-    Session session;
-    if (!options->sim) {
-        session.source = "this machine";
-        session.result = VEK_API_Init();
-        if (session.result != VEK_OK) {
-            VEK_API_Uninit();
-            if (!options->json)
-                std::fprintf(stderr, "vekctl: no supported board here (VEK_API_Init: %u); using the simulator\n",
-                             session.result);
-        }
-    }
-    if (session.result != VEK_OK && !session.OpenSimulated(options->board)) return 2;
-    if (session.result != VEK_OK) {
-        std::fprintf(stderr, "vekctl: VEK_API_Init failed: %u\n", session.result);
-        return 1;
-    }
-    Value info = Info(session.source, options->json);
-    if (options->json) vekctl::PrintJson(info, stdout);
-    else vekctl::PrintText(info, stdout);
-    return 0;
+    Usage(stderr);
+    return 2;
 }

@@ -1,0 +1,14 @@
+#include "sim/chip_models.h"
+
+#include "sim/board.h"
+
+namespace vek::sim {
+
+void AddChipModels(Board& board) {
+    AddEcModels(board);
+    AddEcFanModels(board);
+    AddEcMailboxModels(board);
+    AddSmbusModels(board);
+}
+
+} // namespace vek::sim

@@ -1,0 +1,17 @@
+// The chip models a simulated board carries, chosen from its platform row.
+#pragma once
+
+namespace vek::sim {
+
+class Board;
+
+// Called once by the Board constructor.
+void AddChipModels(Board& board);
+
+// Each family of models adds what the row names (their own files).
+void AddEcModels(Board& board);         // the embedded controller (ec_model.cpp)
+void AddEcFanModels(Board& board);      // fans, tachometers, PMBus supplies behind the EC (ec_fans.cpp)
+void AddEcMailboxModels(Board& board);  // the EC's I2C mailbox and its slaves (ec_mailbox.cpp)
+void AddSmbusModels(Board& board);      // the chipset SMBus host controller and its slaves (smbus_model.cpp)
+
+} // namespace vek::sim

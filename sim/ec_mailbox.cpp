@@ -1,0 +1,8 @@
+// Placeholder until these chip models are written.
+#include "sim/chip_models.h"
+
+namespace vek::sim {
+
+void AddEcMailboxModels(Board&) {}
+
+} // namespace vek::sim
