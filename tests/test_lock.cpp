@@ -60,12 +60,14 @@ TEST(ApiLock, HolderThatDiesHandsTheLockOn) {
     EXPECT_FALSE(vek::os::LockIsOpen());
 }
 
-TEST(ApiLock, UseAfterCloseNeitherBlocksNorCrashes) {
+TEST(ApiLock, UseAfterCloseGoesOnUnlockedAndSaysSo) {
     vek::os::LockOpen();
     vek::os::LockClose();
+    testing::internal::CaptureStderr();
     vek::os::LockAcquire();
     vek::os::LockRelease();
-    SUCCEED();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("(slock_lock)OpenMutex(MutexForVEK) error"),
+              std::string::npos);
 }
 
 } // namespace

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# The Linux shared library exports the 88 VEK_ functions and the two host-seam
+# entry points, nothing else.   tools/check_so_exports.sh build/libvek.so
+set -euo pipefail
+so=${1:?usage: check_so_exports.sh LIBRARY}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+expected=$( (awk '{print $2}' "$here/../tests/data/exports.txt"; printf 'vek_host_attach\nvek_host_detach\n') | sort)
+actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TtWw]$/ || $2 == "D" || $2 == "B" {print $3}' | sort)
+if [ "$expected" != "$actual" ]; then
+    echo "export set of $so differs:"
+    diff <(echo "$expected") <(echo "$actual") || true
+    exit 1
+fi
+echo "$so: $(echo "$actual" | wc -l) exports as expected"
