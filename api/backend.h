@@ -75,6 +75,7 @@ struct BackendOps {
 // EC board functions: served by the embedded controller only.
 struct EcBoardOps {
     uint32_t (*version)(DeviceContext& ctx, char* out);      // out: 80 bytes
+    uint32_t (*versionByFormat)(DeviceContext& ctx, char* out); // version text without the build-number form
     uint32_t (*information)(DeviceContext& ctx, char* out);  // out: 80 bytes
     uint32_t (*platformVersion)(DeviceContext& ctx, uint32_t* out);
     uint32_t (*bootCounter)(DeviceContext& ctx, uint32_t* out);
@@ -101,32 +102,38 @@ struct ZkecOps {
     uint32_t (*version)(DeviceContext& ctx, char* out);
 };
 
-// SMBus host-controller transactions on the primary context (the chipset controller).
+// SMBus host-controller transactions (the chipset controller located in
+// ctx.smbus). Addresses are 8-bit address bytes: reads set bit 0 themselves,
+// writes send the byte unchanged. Called with ApiLock held.
 struct SmbusOps {
-    uint32_t (*quick)(DeviceContext& ctx, uint8_t addressByte, uint32_t direction);
+    uint32_t (*quick)(DeviceContext& ctx, uint8_t addressByte, uint32_t direction); // 1 read, else write
     uint32_t (*byteData)(DeviceContext& ctx, uint32_t read, uint8_t addressByte, uint8_t command, uint8_t* data);
-    uint32_t (*wordData)(DeviceContext& ctx, uint32_t read, uint8_t addressByte, uint8_t command, uint16_t* data);
+    // Read stores the word as 32 bits; write sends the low 16 bits, low byte first.
+    uint32_t (*wordData)(DeviceContext& ctx, uint32_t read, uint8_t addressByte, uint8_t command, uint32_t* data);
     uint32_t (*processCall)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint16_t sent,
-                            uint16_t* received);
-    uint32_t (*blockRead)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint8_t* count, uint8_t* data);
-    uint32_t (*blockWrite)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint8_t count,
+                            uint32_t* received);
+    // count receives the slave's length cut to 32 (stored before the data); data holds up to 32 bytes.
+    uint32_t (*blockRead)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, int32_t* count, uint8_t* data);
+    uint32_t (*blockWrite)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, int32_t count,
                            const uint8_t* data);
     uint32_t (*i2cBlockRead)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint8_t count, uint8_t* data);
     uint32_t (*i2cBlockWrite)(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint8_t count,
                               const uint8_t* data);
     uint32_t (*sendByte)(DeviceContext& ctx, uint8_t addressByte, uint8_t value);
     uint32_t (*receiveByte)(DeviceContext& ctx, uint8_t addressByte, uint8_t* value);
-    uint32_t (*eeprom)(DeviceContext& ctx, uint32_t write, uint8_t addressByte, uint16_t offset, int32_t count,
+    // Two-byte-offset serial EEPROM; mode 0 read, 1 write.
+    uint32_t (*eeprom)(DeviceContext& ctx, uint32_t mode, uint8_t addressByte, uint16_t offset, int32_t count,
                        uint8_t* buffer);
 };
 
 // Special handlers: GPIO expander (gpioOwner 10) and chipset-GPIO LEDs (ledOwner 8).
+// The external CPU temperature sensor (cpuTempOwner 2) needs no handler: the
+// frame reads it with SmbusOps::byteData.
 struct SpecialOps {
-    void (*gpioStart)(DeviceContext& ctx);
+    uint32_t (*gpioStart)(DeviceContext& ctx);
     BackendOps gpio; // the GPIO routines of the expander
     uint32_t (*ledSet)(DeviceContext& ctx, uint32_t led, uint32_t value);
     uint32_t (*ledGet)(DeviceContext& ctx, uint32_t led, uint32_t* value);
-    // External CPU temperature sensor on the SMBus (cpuTempOwner 2).
 };
 
 // Registry: null where a backend is not part of this build.

@@ -17,22 +17,26 @@ constexpr uint32_t kPlatformVersionBytes = 32;
 enum : int32_t { EC_INFO_VERSION = 0, EC_INFO_DETAILS = 16, EC_INFO_SECOND_CHIP = 128 };
 constexpr uint32_t kZkecVersionSubtype = 1;
 
-// Runs an EC board routine on the primary context; 10 when this build has none.
-template <class Fn, class... Args>
-uint32_t EcCall(Fn EcBoardOps::*op, Args... args) {
-    const EcBoardOps* ec = EcBoard();
-    if (ec == nullptr || ec->*op == nullptr) return VEK_ERR_UNSUPPORTED;
-    return (ec->*op)(Primary(), args...);
-}
-
+// Runs an EC board routine on an EC context; 10 when this build has none. The
+// routines read the context's EC area, which only an EC context has.
 template <class Fn, class... Args>
 uint32_t EcCallOn(DeviceContext& ctx, Fn EcBoardOps::*op, Args... args) {
     const EcBoardOps* ec = EcBoard();
-    if (ec == nullptr || ec->*op == nullptr) return VEK_ERR_UNSUPPORTED;
+    if (ec == nullptr || ec->*op == nullptr || !IsEcKind(ctx.chipKind)) return VEK_ERR_UNSUPPORTED;
     return (ec->*op)(ctx, args...);
 }
 
+template <class Fn, class... Args>
+uint32_t EcCall(Fn EcBoardOps::*op, Args... args) {
+    return EcCallOn(Primary(), op, args...);
+}
+
 bool PrimaryIsEc() { return IsEcKind(Primary().chipKind); }
+
+// The EC-owned LED/button routines need an EC context behind the owner.
+bool EcOwnerWithoutEc(uint32_t owner, const DeviceContext& ctx) {
+    return IsEcKind(owner) && !IsEcKind(ctx.chipKind);
+}
 
 uint32_t SecondaryKind() { return Secondary() ? Secondary()->chipKind : 0; }
 
@@ -50,7 +54,7 @@ DeviceContext* LedContext() {
 
 uint32_t StorageCheck() {
     if (!Ready()) return VEK_ERR_NOT_INITIALISED;
-    return Primary().boardId == kStorageAreaBoard ? VEK_OK : VEK_ERR_UNSUPPORTED;
+    return (PrimaryIsEc() && Primary().boardId == kStorageAreaBoard) ? VEK_OK : VEK_ERR_UNSUPPORTED;
 }
 
 } // namespace
@@ -61,8 +65,11 @@ VEK_RESULT VEK_CALL VEK_Board_GetECVersion(char* out) {
     if (uint32_t r = CheckReadyWithCap(CAP_API)) return r;
     if (Primary().chipKind != KIND_EC && SecondaryKind() != KIND_EC) return VEK_ERR_UNSUPPORTED;
     if (out == nullptr) return VEK_ERR_ARGUMENT;
+    // The version lives in whichever chip is the EC (the primary on every shipped row).
+    DeviceContext* ctx = PrimaryIsEc() ? &Primary() : Secondary();
+    if (ctx == nullptr) return VEK_ERR_UNSUPPORTED;
     ApiLockGuard lock;
-    return EcCall(&EcBoardOps::version, out);
+    return EcCallOn(*ctx, &EcBoardOps::version, out);
 }
 
 VEK_RESULT VEK_CALL VEK_Board_GetECInfo(int32_t item, char* out) {
@@ -83,7 +90,7 @@ VEK_RESULT VEK_CALL VEK_Board_GetECInfo(int32_t item, char* out) {
             const ZkecOps* zkec = Zkec();
             return (zkec && zkec->version) ? zkec->version(*Secondary(), out) : VEK_ERR_UNSUPPORTED;
         }
-        if (s == KIND_EC_ALT) return EcCallOn(*Secondary(), &EcBoardOps::version, out);
+        if (s == KIND_EC_ALT) return EcCallOn(*Secondary(), &EcBoardOps::versionByFormat, out);
         return VEK_ERR_UNSUPPORTED;
     default:
         return VEK_ERR_ARGUMENT;
@@ -203,7 +210,7 @@ VEK_RESULT VEK_CALL VEK_LED_Set(uint32_t led, uint32_t value) {
     if (uint32_t r = CheckReadyWithCap(CAP_LED)) return r;
     const uint32_t owner = Primary().ledOwner;
     DeviceContext* ctx = LedContext();
-    if (ctx == nullptr) return VEK_ERR_UNSUPPORTED;
+    if (ctx == nullptr || EcOwnerWithoutEc(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
     ApiLockGuard lock;
     if (owner == OWNER_LED_GPIO) {
         const SpecialOps* special = Special();
@@ -218,7 +225,7 @@ VEK_RESULT VEK_CALL VEK_LED_Get(uint32_t led, uint32_t* value) {
     if (value == nullptr) return VEK_ERR_ARGUMENT;
     const uint32_t owner = Primary().ledOwner;
     DeviceContext* ctx = LedContext();
-    if (ctx == nullptr) return VEK_ERR_UNSUPPORTED;
+    if (ctx == nullptr || EcOwnerWithoutEc(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
     ApiLockGuard lock;
     if (owner == OWNER_LED_GPIO) {
         const SpecialOps* special = Special();
@@ -233,7 +240,8 @@ VEK_RESULT VEK_CALL VEK_Button_Get(uint32_t button, uint32_t* state) {
     if (state == nullptr) return VEK_ERR_ARGUMENT;
     const uint32_t owner = Primary().ledOwner;
     DeviceContext* ctx = LedContext();
-    if (ctx == nullptr || (owner != KIND_EC && owner != KIND_CHIPSET)) return VEK_ERR_UNSUPPORTED;
+    if (ctx == nullptr || (owner != KIND_EC && owner != KIND_CHIPSET) || EcOwnerWithoutEc(owner, *ctx))
+        return VEK_ERR_UNSUPPORTED;
     ApiLockGuard lock;
     return Call(&BackendOps::buttonGet, owner, *ctx, button, state);
 }

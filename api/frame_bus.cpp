@@ -116,39 +116,31 @@ VEK_RESULT VEK_CALL VEK_SMBus_WordData(int32_t direction, uint8_t address, uint8
     if (uint32_t r = CheckSmbus()) return r;
     ApiLockGuard lock;
     if ((direction != DIR_READ && direction != DIR_WRITE) || data == nullptr) return VEK_ERR_ARGUMENT;
-    uint16_t word = uint16_t(*data);
-    uint32_t result = SmbusCall(&SmbusOps::wordData, uint32_t(direction), address, command, &word);
-    if (direction == DIR_READ && result == VEK_OK) *data = word;
-    return result;
+    return SmbusCall(&SmbusOps::wordData, uint32_t(direction), address, command, data);
 }
 
 VEK_RESULT VEK_CALL VEK_SMBus_ProcessCall(uint8_t address, uint8_t command, uint32_t* sent, uint32_t* received) {
     if (uint32_t r = CheckSmbus()) return r;
     ApiLockGuard lock;
     if (sent == nullptr || received == nullptr) return VEK_ERR_ARGUMENT;
-    uint16_t answer = 0;
-    uint32_t result = SmbusCall(&SmbusOps::processCall, address, command, uint16_t(*sent), &answer);
-    if (result == VEK_OK) *received = answer;
-    return result;
+    return SmbusCall(&SmbusOps::processCall, address, command, uint16_t(*sent), received);
 }
 
-// Read: buffer byte 0 receives the count, the data follow (33 bytes needed).
+// Read: the count goes to the start of the buffer as a 32-bit number and the
+// data follow from byte 1, so byte 0 ends up holding the count (33 bytes needed).
 VEK_RESULT VEK_CALL VEK_SMBus_Block(int32_t direction, uint8_t address, uint8_t command, int32_t count,
                                      uint8_t* buffer) {
     if (uint32_t r = CheckSmbus()) return r;
     ApiLockGuard lock;
     if ((direction != DIR_READ && direction != DIR_WRITE) || buffer == nullptr) return VEK_ERR_ARGUMENT;
-    if (direction == DIR_WRITE) {
-        if (count < 0 || count > kMaxBlock) return VEK_ERR_ARGUMENT;
-        return SmbusCall(&SmbusOps::blockWrite, address, command, uint8_t(count), static_cast<const uint8_t*>(buffer));
-    }
-    uint8_t received = 0;
+    if (direction == DIR_WRITE)
+        return SmbusCall(&SmbusOps::blockWrite, address, command, count, static_cast<const uint8_t*>(buffer));
+    int32_t received = 0;
     uint8_t data[kMaxBlock] = {};
-    uint32_t result = SmbusCall(&SmbusOps::blockRead, address, command, &received, data);
+    const uint32_t result = SmbusCall(&SmbusOps::blockRead, address, command, &received, data);
     if (result == VEK_OK) {
-        if (received > kMaxBlock) received = kMaxBlock;
-        buffer[0] = received;
-        std::memcpy(buffer + 1, data, received);
+        std::memcpy(buffer, &received, sizeof received);
+        std::memcpy(buffer + 1, data, size_t(received));
     }
     return result;
 }
@@ -225,23 +217,15 @@ VEK_RESULT VEK_CALL VEK_I2C_WordData(uint32_t direction, uint8_t bus, uint8_t ad
     const uint8_t addressByte = AddressByte(address);
     const bool read = direction == DIR_READ;
     ApiLockGuard lock;
-    if (route.path == BusPath::Smbus) {
-        uint16_t word = uint16_t(*data);
-        uint32_t result = SmbusCall(&SmbusOps::wordData, direction, addressByte, uint8_t(command), &word);
-        if (read && result == VEK_OK) *data = word;
-        return result;
-    }
-    // The other masters move two bytes, low byte first.
-    uint8_t bytes[2] = {uint8_t(*data), uint8_t(*data >> 8)};
-    uint32_t result;
+    if (route.path == BusPath::Smbus)
+        return SmbusCall(&SmbusOps::wordData, direction, addressByte, uint8_t(command), data);
+    // The other masters move the word's two bytes, low byte first, in place.
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(data);
     if (route.path == BusPath::EcMaster)
-        result = Call(read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister, EcMasterKind(), Primary(),
-                      0u, uint32_t(PROTO_WORD), kEcMasterBus, addressByte, command, 2u, bytes);
-    else
-        result = Call(read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister, KIND_CHIPSET,
-                      *route.owner, 0u, uint32_t(PROTO_WORD), uint32_t(bus), addressByte, command, 2u, bytes);
-    if (read && result == VEK_OK) *data = uint32_t(bytes[0]) | (uint32_t(bytes[1]) << 8);
-    return result;
+        return Call(read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister, EcMasterKind(), Primary(),
+                    0u, uint32_t(PROTO_WORD), kEcMasterBus, addressByte, command, 2u, bytes);
+    return Call(read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister, KIND_CHIPSET, *route.owner, 0u,
+                uint32_t(PROTO_WORD), uint32_t(bus), addressByte, command, 2u, bytes);
 }
 
 VEK_RESULT VEK_CALL VEK_I2C_SendReceive(uint32_t direction, uint8_t bus, uint8_t address, uint8_t* data) {
@@ -277,20 +261,11 @@ VEK_RESULT VEK_CALL VEK_I2C_SMBusBlock(uint32_t direction, uint8_t bus, uint8_t 
     const uint8_t addressByte = AddressByte(address);
     ApiLockGuard lock;
     switch (route.path) {
-    case BusPath::Smbus: {
+    case BusPath::Smbus:
         if (!read)
-            return SmbusCall(&SmbusOps::blockWrite, addressByte, uint8_t(command), uint8_t(*count),
+            return SmbusCall(&SmbusOps::blockWrite, addressByte, uint8_t(command), *count,
                              static_cast<const uint8_t*>(buffer));
-        uint8_t received = 0;
-        uint8_t data[kMaxBlock] = {};
-        uint32_t result = SmbusCall(&SmbusOps::blockRead, addressByte, uint8_t(command), &received, data);
-        if (result == VEK_OK) {
-            if (received > kMaxBlock) received = kMaxBlock;
-            *count = received;
-            std::memcpy(buffer, data, received);
-        }
-        return result;
-    }
+        return SmbusCall(&SmbusOps::blockRead, addressByte, uint8_t(command), count, buffer);
     case BusPath::EcMaster: {
         if (!read) {
             const int32_t n = *count;
@@ -319,11 +294,13 @@ VEK_RESULT VEK_CALL VEK_I2C_SMBusBlock(uint32_t direction, uint8_t bus, uint8_t 
     }
 }
 
+// Bus 0 takes the count and command as their low bytes: a read is cut to 32
+// bytes, a longer write refused with 7. The other masters judge the count.
 VEK_RESULT VEK_CALL VEK_I2C_SMBusI2CBlock(uint32_t direction, uint8_t bus, uint8_t address, uint32_t command,
                                             uint32_t count, uint8_t* buffer) {
     BusRoute route;
     if (uint32_t r = CheckI2c(direction, bus, address, &route)) return r;
-    if (buffer == nullptr || count > uint32_t(kMaxBlock)) return VEK_ERR_ARGUMENT;
+    if (buffer == nullptr) return VEK_ERR_ARGUMENT;
     const uint8_t addressByte = AddressByte(address);
     const bool read = direction == DIR_READ;
     ApiLockGuard lock;

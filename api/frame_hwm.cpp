@@ -1,7 +1,9 @@
 // Hardware-monitor exports: owner-list routing, the CPU-temperature rule with
 // the processor's digital thermal sensor, and the PC speaker.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <iterator>
 #include <limits>
 
@@ -37,6 +39,19 @@ constexpr uint32_t kVoltageSplitLimit = 0xFFFFFFFFu; // every valid index stays 
 constexpr uint32_t kMaxVoltageIndex = 18;
 constexpr uint32_t kMaxCurrentIndex = 2;
 constexpr uint32_t kFirstCurrentItem = 18; // current i uses voltage-list entry 19 + i
+
+// Which routine kinds serve each family; a route to any other kind answers 10.
+using Kinds = std::initializer_list<uint32_t>;
+constexpr Kinds kReadingKinds = {KIND_SIO1, KIND_SIO2, KIND_EC, KIND_EC_ALT, KIND_SIO5, KIND_ZKEC, KIND_EC100};
+constexpr Kinds kVoltageKinds = {KIND_SIO1, KIND_SIO2, KIND_EC, KIND_EC_ALT, KIND_SIO5, KIND_ZKEC};
+constexpr Kinds kFanDutyKinds = {KIND_SIO1, KIND_SIO2, KIND_EC, KIND_EC_ALT, KIND_SIO5, KIND_EC100};
+constexpr Kinds kSmartFanKinds = {KIND_SIO1, KIND_EC, KIND_EC_ALT, KIND_SIO5, KIND_EC100};
+
+template <class Fn, class... Args>
+uint32_t CallServing(Kinds kinds, Fn BackendOps::*routine, const Route& route, Args... args) {
+    if (std::find(kinds.begin(), kinds.end(), route.kind) == kinds.end()) return VEK_ERR_UNSUPPORTED;
+    return CallRoute(routine, route, args...);
+}
 
 // ---- processor digital thermal sensor ----
 
@@ -196,9 +211,9 @@ VEK_RESULT VEK_CALL VEK_HWM_Temperature(uint32_t sensor, double* value) {
     if (Cap(CAP_TEMPERATURE) == 0) return VEK_ERR_UNSUPPORTED;
     if (value == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    return CallRoute(&BackendOps::temperature,
-                     OwnerListRoute(Primary().tempOwners, TEMP_OWNER_WORDS, sensor, kTempSplitLimit, true), sensor,
-                     value);
+    return CallServing(kReadingKinds, &BackendOps::temperature,
+                       OwnerListRoute(Primary().tempOwners, TEMP_OWNER_WORDS, sensor, kTempSplitLimit, true),
+                       sensor, value);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_SysTemperature(double* value) {
@@ -208,7 +223,7 @@ VEK_RESULT VEK_CALL VEK_HWM_SysTemperature(double* value) {
     ApiLockGuard lock;
     Route r = OwnerListRoute(Primary().tempOwners, TEMP_OWNER_WORDS, 0, kTempSplitLimit, true);
     if (r.kind == KIND_ZKEC) return VEK_ERR_UNSUPPORTED;
-    return CallRoute(&BackendOps::temperature, r, 0u, value);
+    return CallServing(kReadingKinds, &BackendOps::temperature, r, 0u, value);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_CPUTemperature(uint32_t index, double* value) {
@@ -229,9 +244,9 @@ VEK_RESULT VEK_CALL VEK_HWM_Voltage(uint32_t index, double* value) {
     if (Cap(CAP_VOLTAGE) == 0) return VEK_ERR_UNSUPPORTED;
     if (index > kMaxVoltageIndex || value == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    return CallRoute(&BackendOps::voltage,
-                     OwnerListRoute(Primary().voltageOwners, VOLTAGE_OWNER_WORDS, index, kVoltageSplitLimit, false),
-                     index, value);
+    return CallServing(kVoltageKinds, &BackendOps::voltage,
+                       OwnerListRoute(Primary().voltageOwners, VOLTAGE_OWNER_WORDS, index, kVoltageSplitLimit, false),
+                       index, value);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_Current(uint32_t index, double* value) {
@@ -251,7 +266,7 @@ VEK_RESULT VEK_CALL VEK_HWM_GetFanSpeed(uint32_t fan, uint32_t* rpm) {
     if (uint32_t c = CheckFan(r)) return c;
     if (rpm == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    return CallRoute(&BackendOps::fanSpeed, r, fan, rpm);
+    return CallServing(kReadingKinds, &BackendOps::fanSpeed, r, fan, rpm);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_SetFanSpeed(uint32_t fan, int32_t percent) {
@@ -259,7 +274,7 @@ VEK_RESULT VEK_CALL VEK_HWM_SetFanSpeed(uint32_t fan, int32_t percent) {
     if (uint32_t c = CheckFan(r)) return c;
     if (percent < 0 || percent > 100) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    return CallRoute(&BackendOps::setFanSpeed, r, fan, percent);
+    return CallServing(kFanDutyKinds, &BackendOps::setFanSpeed, r, fan, percent);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d) {
@@ -267,8 +282,8 @@ VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, 
     if (uint32_t rc = CheckFan(r)) return rc;
     if (a == nullptr || b == nullptr || c == nullptr || d == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    uint32_t result = CallRoute(&BackendOps::getSmartfan, r, fan, a, b, c, d);
-    if (IsEcKind(r.kind) && result != VEK_ERR_UNSUPPORTED) c[1] = 100; // the EC's top duty is fixed
+    const uint32_t result = CallServing(kSmartFanKinds, &BackendOps::getSmartfan, r, fan, a, b, c, d);
+    if (IsEcKind(r.kind)) c[1] = 100; // the EC's curve always ends at full duty
     return result;
 }
 
@@ -278,21 +293,21 @@ VEK_RESULT VEK_CALL VEK_HWM_SetSmartfan(uint32_t fan, int32_t mode, uint8_t* a, 
     if (a == nullptr || b == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
     if (IsEcKind(r.kind) && b[1] != 100) return VEK_ERR_ARGUMENT;
-    return CallRoute(&BackendOps::setSmartfan, r, fan, mode, a, b, c);
+    return CallServing(kSmartFanKinds, &BackendOps::setSmartfan, r, fan, mode, a, b, c);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Enable(uint32_t fan) {
     const Route r = FanRoute(fan);
     if (uint32_t c = CheckFan(r)) return c;
     ApiLockGuard lock;
-    return CallRoute(&BackendOps::smartfanEnable, r, fan);
+    return CallServing(kSmartFanKinds, &BackendOps::smartfanEnable, r, fan);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Disable(uint32_t fan) {
     const Route r = FanRoute(fan);
     if (uint32_t c = CheckFan(r)) return c;
     ApiLockGuard lock;
-    return CallRoute(&BackendOps::smartfanDisable, r, fan);
+    return CallServing(kSmartFanKinds, &BackendOps::smartfanDisable, r, fan);
 }
 
 // ---- speaker: no lock; tones busy-wait on the calling thread ----

@@ -34,6 +34,7 @@ step "Windows 64-bit build"
 cmake -S . -B build-w64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-w64 -j$jobs
+bash tools/check_exports.sh build-w64/vek.dll
 step "Windows tests under wine64"
 bash tests/windows/run_wine_tests.sh build-w64
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 
 #include "backends/ec/ec_area.h"
 #include "platform/context.h"
@@ -55,6 +56,22 @@ uint8_t AuxQuery(uint8_t command, uint8_t p1, uint8_t p2);
 void MailboxWrite(uint8_t index, uint8_t value);
 uint8_t MailboxRead(uint8_t index);
 
+// The two register-access pairs an area's operation slots point at.
+void WindowWriteSlot(uint32_t reg, uint32_t value);
+uint8_t WindowReadSlot(uint32_t reg);
+void AcpiWriteSlot(uint32_t reg, uint32_t value);
+uint8_t AcpiReadSlot(uint32_t reg);
+
+// Bank selection of the ACPI-style interface is shared chip state: select a
+// bank for one sequence and return the EC to bank 0 afterwards.
+class EcBankGuard {
+public:
+    explicit EcBankGuard(uint8_t bank) { SelectEcBank(bank); }
+    ~EcBankGuard() { SelectEcBank(0); }
+    EcBankGuard(const EcBankGuard&) = delete;
+    EcBankGuard& operator=(const EcBankGuard&) = delete;
+};
+
 // The context's register pair.
 inline uint8_t ReadEcRegister(const DeviceContext& ctx, Slot slot) { return Area(ctx).readRegister(slot & 0xFF); }
 inline void WriteEcRegister(const DeviceContext& ctx, Slot slot, uint32_t value) {
@@ -63,5 +80,9 @@ inline void WriteEcRegister(const DeviceContext& ctx, Slot slot, uint32_t value)
 
 // Configuration of a ChipKind 3/11 context (fills the area, gpioSets, caps).
 void Configure(DeviceContext& ctx);
+
+// Start routine of the kind-100 functions (wdtOwner 100): the watchdog on the
+// auxiliary channel. 10 on a board without it.
+uint32_t Kind100Start(DeviceContext& ctx);
 
 } // namespace vek::ec

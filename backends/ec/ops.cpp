@@ -35,6 +35,7 @@ const EcBoardOps& BoardOps() {
         FillBoardFunctionOps(unused, b);
         FillMonitorBoardOps(b);
         FillPowerSupplyOps(b);
+        if (b.start100 == nullptr) b.start100 = [](DeviceContext& ctx) { Kind100Start(ctx); };
         return b;
     }();
     return ops;

@@ -21,6 +21,7 @@ HANDLE g_mutex = nullptr;
 } // namespace
 
 void LockOpen() {
+    if (g_mutex != nullptr) return; // one handle per process
     g_mutex = OpenMutexW(kMutexAllAccess, TRUE, kMutexName);
     if (g_mutex == nullptr) {
         g_mutex = CreateMutexW(nullptr, TRUE, kMutexName);

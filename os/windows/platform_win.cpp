@@ -68,6 +68,15 @@ uint32_t HostBrightnessRead(void*, uint8_t* level) { return BrightnessRead(level
 uint32_t HostBrightnessSet(void*, uint8_t level) { return BrightnessSet(level); }
 uint32_t HostScreenSet(void*, uint8_t on) { return ScreenSet(on); }
 
+uint32_t HostI2cOpen(void*, uint32_t controller, uint8_t address7, void** handle) {
+    return I2cOpen(controller, address7, handle);
+}
+uint32_t HostI2cTransfer(void*, void* handle, const uint8_t* write, uint32_t wlen, uint8_t* read, uint32_t rlen,
+                         uint32_t* transferred) {
+    return I2cTransfer(handle, write, wlen, read, rlen, transferred);
+}
+void HostI2cClose(void*, void* handle) { I2cClose(handle); }
+
 vek_host_platform MakeNativePlatform() {
     vek_host_platform p{};
     p.size = sizeof p;
@@ -86,6 +95,9 @@ vek_host_platform MakeNativePlatform() {
     p.brightness_read = HostBrightnessRead;
     p.brightness_set = HostBrightnessSet;
     p.screen_set = HostScreenSet;
+    p.i2c_open = HostI2cOpen;
+    p.i2c_transfer = HostI2cTransfer;
+    p.i2c_close = HostI2cClose;
     return p;
 }
 

@@ -49,4 +49,15 @@ int ComSecurityInitCount();
 // character boundary when too long. False for an empty value (out untouched).
 bool WideToNarrow(const wchar_t* value, char* out, uint32_t outSize);
 
+// ---- i2c_win.cpp ----
+// Platform I2C controller 0 ("I2C0") or 1 ("I2C1"), device at a 7-bit address:
+// 0 and *handle set, or 6 when no such controller or device can be opened.
+uint32_t I2cOpen(uint32_t controller, uint8_t address7, void** handle);
+// Write, read, or write then read in one transfer. The transfer status (0 full,
+// 1 partial, 2 address not acknowledged, 3 clock stretch time-out, 4 unknown
+// error), or 0xFFFFFFFF when nothing was sent.
+uint32_t I2cTransfer(void* handle, const uint8_t* write, uint32_t wlen, uint8_t* read, uint32_t rlen,
+                     uint32_t* transferred);
+void I2cClose(void* handle);
+
 } // namespace vek::os::win

@@ -57,7 +57,11 @@ inline std::string ReadWhole(HANDLE file) {
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-    return text;
+    // The C runtime's text mode wrote "\r\n" for every "\n".
+    std::string lines;
+    for (char c : text)
+        if (c != '\r') lines += c;
+    return lines;
 }
 
 inline HANDLE TempCapture() {

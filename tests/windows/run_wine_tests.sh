@@ -6,7 +6,9 @@
 # Board identity comes from wine's WMI, which reads the Linux DMI table in
 # /sys/class/dmi/id. Each identity run gets its own fake table in a private
 # mount namespace (unshare -m), so the host's own is never touched; without
-# unshare those runs are skipped. Ends with "wine: N passed, N failed".
+# unshare those runs are skipped. The driver paths run against stand-in kernel
+# drivers (fake_drivers.c) that wine loads into its device host. Everything
+# happens in a throw-away WINEPREFIX. Ends with "wine: N passed, N failed".
 set -uo pipefail
 
 build=${1:?usage: run_wine_tests.sh BUILD_DIR}
@@ -22,7 +24,8 @@ fi
 wineserver=$(command -v wineserver || true)
 [ -z "$wineserver" ] && [ -x /usr/lib/wine/wineserver64 ] && wineserver=/usr/lib/wine/wineserver64
 
-for f in vek.dll wine_os_test.exe wine_dll_test.exe; do
+programs="vek.dll vek_example.exe wine_os_test.exe wine_dll_test.exe fake_iodriver.sys fake_iodriver_fails.sys fake_zkec.sys"
+for f in $programs; do
     found=$(find "$build" -name "$f" -type f -print -quit 2>/dev/null)
     if [ -z "$found" ]; then
         echo "run_wine_tests: $f not found under $build (build the 64-bit tree first)" >&2
@@ -40,19 +43,26 @@ trap cleanup EXIT
 
 work=$tmp/work
 mkdir -p "$work" "$tmp/netshare"
-for f in vek.dll wine_os_test.exe wine_dll_test.exe; do
+for f in $programs; do
     cp "$(find "$build" -name "$f" -type f -print -quit)" "$work/"
 done
 cp "$source_dir/tests/data/exports.txt" "$work/"
-cp "$work/wine_os_test.exe" "$tmp/netshare/"
+cp "$work"/wine_os_test.exe "$work"/fake_iodriver*.sys "$tmp/netshare/"
 
 if ! timeout 120 "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1; then
     echo "run_wine_tests: wineboot failed:" >&2
     cat "$tmp/wineboot.log" >&2
     exit 1
 fi
-# One server for every run (and for runs inside other mount namespaces).
-[ -n "$wineserver" ] && "$wineserver" -p
+# Drive N: is a network drive to wine (its type is read when the server starts).
+ln -s "$tmp/netshare" "$WINEPREFIX/dosdevices/n:"
+timeout 60 "$wine" reg add 'HKLM\Software\Wine\Drives' /v 'n:' /t REG_SZ /d network /f >/dev/null 2>&1
+if [ -n "$wineserver" ]; then
+    "$wineserver" -k >/dev/null 2>&1
+    "$wineserver" -w
+    # One server for every run (and for runs inside other mount namespaces).
+    "$wineserver" -p
+fi
 
 passed=0 failed=0 skipped=0
 
@@ -88,7 +98,7 @@ if unshare -m true 2>/dev/null; then have_unshare=yes; fi
 run() {
     local name=$1 dmi=$2
     shift 2
-    local log=$tmp/$name.log rc
+    local log=$tmp/$name.log rc started=$SECONDS
     echo "== $name"
     if [ "$dmi" = - ]; then
         (cd "$work" && timeout 120 "$wine" "$@") >"$log" 2>&1
@@ -107,13 +117,15 @@ run() {
         p=$(sed -E 's/.* ([0-9]+) passed, ([0-9]+) failed$/\1/' <<<"$line")
         f=$(sed -E 's/.* ([0-9]+) passed, ([0-9]+) failed$/\2/' <<<"$line")
     fi
-    # A crash, a time-out or a missing closing line is one more failure.
+    [ -n "${expect:-}" ] && { grep -q -- "$expect" "$log" && p=$((p + 1)) || f=$((f + 1)); }
+    # A crash or a time-out is one more failure.
     if [ $rc -ne 0 ] && [ "$f" -eq 0 ]; then
         echo "   $name: exit code $rc"
         f=1
     fi
     passed=$((passed + p))
     failed=$((failed + f))
+    echo "   ($((SECONDS - started)) s)"
 }
 
 skip() {
@@ -126,11 +138,9 @@ run choice - wine_os_test.exe choice
 run lock - wine_os_test.exe lock
 run zkec - wine_os_test.exe zkec
 run brightness - wine_os_test.exe brightness
+run i2c - wine_os_test.exe i2c
 run driver - wine_os_test.exe driver
 
-# A drive letter that wine reports as a network drive.
-ln -s "$tmp/netshare" "$WINEPREFIX/dosdevices/n:"
-timeout 60 "$wine" reg add 'HKLM\Software\Wine\Drives' /v 'n:' /t REG_SZ /d network /f >/dev/null 2>&1
 run network - 'n:\wine_os_test.exe' network
 
 if [ $have_unshare = yes ]; then
@@ -145,7 +155,11 @@ if [ $have_unshare = yes ]; then
     first=$(cd "$work" && timeout 60 "$wine" wine_dll_test.exe first-board 2>/dev/null | tr -d '\r' | head -1)
     if [ -n "$first" ]; then
         fake_dmi "$tmp/dmi-listed" "$first"
-        run dll-listed "$tmp/dmi-listed" wine_dll_test.exe listed
+        run dll-listed "$tmp/dmi-listed" wine_dll_test.exe listed "Fake BIOS Works" "R1.07.B" "SN-0042-X"
+        # The C example against the same board, with the stand-in driver installed.
+        cp "$work/fake_iodriver.sys" "$work/zelkoranx64.sys"
+        expect="board  *$first" run example "$tmp/dmi-listed" vek_example.exe
+        rm -f "$work/zelkoranx64.sys"
     else
         skip dll-listed "the platform table has no first row"
     fi

@@ -3,8 +3,9 @@
 //
 //   wine_dll_test.exe first-board        print the first platform-table name
 //   wine_dll_test.exe unlisted           the board is not in the table
-//   wine_dll_test.exe listed             the board is the first table row
-// vek.dll and exports.txt lie beside the program.
+//   wine_dll_test.exe listed VENDOR BIOSVERSION SERIAL
+//                                        the board is the first table row
+// vek.dll, exports.txt and the stand-in drivers lie beside the program.
 #include <windows.h>
 
 #include <cstdio>
@@ -89,9 +90,11 @@ void TestUnlisted() {
     CHECK(FreeLibrary(g_dll));
 }
 
-// Not a loadable driver: the service registers, its start fails.
-void PutFakeDriver(const std::string& path) {
-    std::ofstream(path, std::ios::binary) << "not a driver";
+// The stand-in drivers beside this program: one that runs, one whose start fails.
+void PutDriver(const char* from) {
+    const std::string to = Beside("zelkoranx64.sys");
+    DeleteFileA(to.c_str());
+    if (from) CopyFileA(Beside(from).c_str(), to.c_str(), FALSE);
 }
 
 bool ServiceExists() {
@@ -102,43 +105,73 @@ bool ServiceExists() {
     return service != nullptr;
 }
 
-int ListedChild() {
+// Init in a process of its own; "uninit" and "free" say how it lets go, else
+// it just exits. Exit code: Init's result.
+int ListedChild(const std::string& release) {
     if (!LoadVek()) return 100;
     const VEK_RESULT result = Entry<NoArgs>("VEK_API_Init")();
-    Entry<NoArgs>("VEK_API_Uninit")();
-    FreeLibrary(g_dll);
+    if (release == "uninit") Entry<NoArgs>("VEK_API_Uninit")();
+    if (release == "uninit" || release == "free") FreeLibrary(g_dll);
     return int(result);
 }
 
-void TestListed() {
-    const std::string driver = Beside("zelkoranx64.sys");
-    DeleteFileA(driver.c_str());
+void TestListed(char** identity) {
+    PutDriver(nullptr);
     if (!LoadVek()) return;
     auto init = Entry<NoArgs>("VEK_API_Init");
     auto uninit = Entry<NoArgs>("VEK_API_Uninit");
-    auto version = Entry<TextQuery>("VEK_API_GetVersion");
-    char text[80] = "";
 
     // The board is known, so the driver step runs: an administrator learns
-    // that the driver file is missing ...
-    CHECK_EQ(init(), 2u);
-    CHECK_EQ(version(text), 6u);
-    CHECK_EQ(uninit(), 0u);
-
-    // ... a limited token only that it must run elevated.
+    // that the driver file is missing, a limited token that it must elevate.
+    // (Each in a process of its own: a process tries to start the driver once.)
+    CHECK_EQ(RunSelf(L"child-listed uninit").exitCode, DWORD(2));
     HANDLE limited = vek::wine::LimitedToken();
     CHECK(limited != nullptr);
-    if (limited) {
-        CHECK_EQ(RunSelf(L"child-listed", limited).exitCode, DWORD(12));
-        CloseHandle(limited);
-    }
+    if (limited) CHECK_EQ(RunSelf(L"child-listed uninit", limited).exitCode, DWORD(12));
 
-    // A driver file that does not start: 3, and no service is left behind.
-    PutFakeDriver(driver);
-    CHECK_EQ(RunSelf(L"child-listed").exitCode, DWORD(3));
+    // A driver that does not start: 3, and no service is left behind.
+    PutDriver("fake_iodriver_fails.sys");
+    CHECK_EQ(RunSelf(L"child-listed uninit").exitCode, DWORD(3));
     CHECK(!ServiceExists());
-    DeleteFileA(driver.c_str());
+
+    // A driver that runs: the library comes up on this board.
+    PutDriver("fake_iodriver.sys");
+    CHECK_EQ(init(), 0u);
+    CHECK(ServiceExists());
+    struct Text {
+        const char* entry;
+        std::string expected;
+    } const texts[] = {
+        {"VEK_API_GetVersion", "5.0.1.20260626"},
+        {"VEK_Board_GetPlatformName", vek::kPlatformTable[0].name},
+        {"VEK_Board_GetPlatformType", "Embedded Board"},
+        {"VEK_Board_GetBIOSVendor", identity[0]},
+        {"VEK_Board_GetBIOSVersion", identity[1]},
+        {"VEK_Board_GetSerialNumber", identity[2]},
+    };
+    for (const Text& t : texts) {
+        char out[80] = "";
+        CHECK_EQ(Entry<TextQuery>(t.entry)(out), 0u);
+        CHECK_STR(out, t.expected);
+    }
+    // Once an administrator runs it, the driver serves limited processes too,
+    // and they leave it installed for us.
+    if (limited) CHECK_EQ(RunSelf(L"child-listed uninit", limited).exitCode, DWORD(0));
+    CHECK(ServiceExists());
+    // The last user out removes the service.
+    CHECK_EQ(uninit(), 0u);
+    CHECK(!ServiceExists());
     CHECK(FreeLibrary(g_dll));
+
+    // Unloading releases the driver for an application that never called Uninit,
+    // whether it frees the library or just exits.
+    CHECK_EQ(RunSelf(L"child-listed free").exitCode, DWORD(0));
+    CHECK(!ServiceExists());
+    CHECK_EQ(RunSelf(L"child-listed exit").exitCode, DWORD(0));
+    CHECK(!ServiceExists());
+
+    if (limited) CloseHandle(limited);
+    PutDriver(nullptr);
 }
 
 } // namespace
@@ -149,13 +182,13 @@ int main(int argc, char** argv) {
         std::printf("%s\n", vek::kPlatformTable[0].name);
         return 0;
     }
-    if (mode == "child-listed") return ListedChild();
+    if (mode == "child-listed") return ListedChild(argc > 2 ? argv[2] : "");
     if (mode == "unlisted") {
         TestUnlisted();
-    } else if (mode == "listed") {
-        TestListed();
+    } else if (mode == "listed" && argc == 5) {
+        TestListed(argv + 2);
     } else {
-        std::printf("usage: wine_dll_test first-board|unlisted|listed\n");
+        std::printf("usage: wine_dll_test first-board|unlisted|listed VENDOR BIOSVERSION SERIAL\n");
         return 2;
     }
     return vek::wine::Finish(("wine_dll_test " + mode).c_str());

@@ -3,7 +3,7 @@
 // token elevation, device opens that fail.
 //
 //   wine_os_test.exe choice | identity PRODUCT VENDOR BIOSVERSION SERIAL BOARDVERSION
-//                   | driver | network | lock | zkec | brightness
+//                   | driver | network | lock | zkec | brightness | i2c
 #include <windows.h>
 
 #include <objbase.h>
@@ -134,49 +134,81 @@ std::wstring SystemDriversDir() {
     return std::wstring(system) + L"\\drivers";
 }
 
-// Not a loadable driver: the service registers, its start fails.
-void PutFakeDriver(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(f, "not a driver", 12, &written, nullptr);
-    CloseHandle(f);
+// The stand-in drivers beside this program: one that runs, one whose start fails.
+enum class Driver { kNone, kWorking, kFailing };
+
+void PutDriver(Driver kind, const std::wstring& path) {
+    DeleteFileW(path.c_str());
+    if (kind == Driver::kNone) return;
+    const std::wstring from = ModuleDir() + (kind == Driver::kWorking ? L"\\fake_iodriver.sys"
+                                                                      : L"\\fake_iodriver_fails.sys");
+    CopyFileW(from.c_str(), path.c_str(), FALSE);
 }
 
-bool ServiceExists(DWORD* startType = nullptr) {
+struct ServiceInfo {
+    bool exists = false;
+    DWORD startType = 0;
+    std::wstring displayName;
+};
+
+ServiceInfo QueryService() {
+    ServiceInfo info;
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = manager ? OpenServiceW(manager, kServiceName, SERVICE_QUERY_CONFIG) : nullptr;
-    if (service && startType) {
+    if (service) {
+        info.exists = true;
         union {
             QUERY_SERVICE_CONFIGW config;
             unsigned char bytes[8192];
         } buffer;
         DWORD needed = 0;
-        *startType = QueryServiceConfigW(service, &buffer.config, sizeof buffer, &needed)
-                         ? buffer.config.dwStartType
-                         : 0xFFFFFFFF;
+        if (QueryServiceConfigW(service, &buffer.config, sizeof buffer, &needed)) {
+            info.startType = buffer.config.dwStartType;
+            info.displayName = buffer.config.lpDisplayName ? buffer.config.lpDisplayName : L"";
+        }
+        CloseServiceHandle(service);
     }
-    if (service) CloseServiceHandle(service);
     if (manager) CloseServiceHandle(manager);
-    return service != nullptr;
+    return info;
 }
 
-void RegisterAutoStartService(const std::wstring& path) {
+void RegisterService(const std::wstring& path, DWORD startType) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = CreateServiceW(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
-                                       SERVICE_KERNEL_DRIVER, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+                                       SERVICE_KERNEL_DRIVER, startType, SERVICE_ERROR_NORMAL, path.c_str(),
+                                       nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service) CloseServiceHandle(service);
     CloseServiceHandle(manager);
 }
 
-void DeleteServiceIfAny() {
+// A mark on the registered service that survives only if nobody re-registers it.
+void MarkService() {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
     if (service) {
+        ChangeServiceConfigW(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, L"marked");
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
+void RemoveServiceIfAny() {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
+    if (service) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
         DeleteService(service);
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
+}
+
+uint32_t Request32(uint32_t code) {
+    uint32_t value = 0, returned = 0;
+    if (!win::DriverRequest(code, nullptr, 0, &value, sizeof value, &returned) || returned != 4) return 0;
+    return value;
 }
 
 void TestDriverStart() {
@@ -186,47 +218,75 @@ void TestDriverStart() {
 
     struct Case {
         const char* name;
-        bool fileBeside, fileInSystem, autoStartService;
+        Driver besideFile, systemFile;
+        DWORD preRegistered; // start type of a service already there, 0 none
         uint32_t status;
         const std::wstring* path;
-        bool serviceAfter;
+        bool serviceAfterStop;
     } const cases[] = {
-        // No file anywhere: nothing is registered.
-        {"no driver file", false, false, false, VEK_HOST_DRIVER_NO_FILE, nullptr, false},
+        {"no driver file", Driver::kNone, Driver::kNone, 0, VEK_HOST_DRIVER_NO_FILE, nullptr, false},
         // The system drivers folder is the fallback; a driver that does not
         // start leaves no service behind.
-        {"file in system drivers", false, true, false, VEK_HOST_DRIVER_START_FAILED, &system, false},
-        {"file beside the module wins", true, true, false, VEK_HOST_DRIVER_START_FAILED, &beside, false},
-        // A service the administrator set to start automatically is only
-        // started, never removed.
-        {"auto-start service kept", true, false, true, VEK_HOST_DRIVER_START_FAILED, &beside, true},
+        {"only in system drivers, fails", Driver::kNone, Driver::kFailing, 0, VEK_HOST_DRIVER_START_FAILED, &system,
+         false},
+        {"beside the module wins", Driver::kWorking, Driver::kFailing, 0, VEK_HOST_DRIVER_READY, &beside, false},
+        // A leftover service whose device does not open is registered afresh.
+        {"stale demand-start service", Driver::kWorking, Driver::kNone, SERVICE_DEMAND_START, VEK_HOST_DRIVER_READY,
+         &beside, false},
+        // A service the administrator set to start automatically is started,
+        // never removed: not when it fails, not by the last user.
+        {"auto-start service, fails", Driver::kFailing, Driver::kNone, SERVICE_AUTO_START,
+         VEK_HOST_DRIVER_START_FAILED, &beside, true},
+        {"auto-start service, runs", Driver::kWorking, Driver::kNone, SERVICE_AUTO_START, VEK_HOST_DRIVER_READY,
+         &beside, true},
     };
     for (const Case& c : cases) {
         std::printf("driver case: %s\n", c.name);
-        DeleteFileW(beside.c_str());
-        DeleteFileW(system.c_str());
-        if (c.fileBeside) PutFakeDriver(beside);
-        if (c.fileInSystem) PutFakeDriver(system);
-        if (c.autoStartService) RegisterAutoStartService(beside);
+        PutDriver(c.besideFile, beside);
+        PutDriver(c.systemFile, system);
+        if (c.preRegistered) RegisterService(c.preRegistered == SERVICE_AUTO_START ? beside : L"C:\\nowhere.sys",
+                                             c.preRegistered);
 
         CHECK_EQ(win::DriverStart(), c.status);
-        CHECK(!win::DriverOpen());
+        CHECK_EQ(win::DriverOpen(), c.status == VEK_HOST_DRIVER_READY);
         CHECK(std::wstring(win::DriverPath()) == (c.path ? *c.path : std::wstring()));
-        DWORD startType = 0;
-        CHECK_EQ(ServiceExists(&startType), c.serviceAfter);
-        if (c.autoStartService) CHECK_EQ(startType, DWORD(SERVICE_AUTO_START));
+        if (win::DriverOpen()) {
+            CHECK_EQ(Request32(VEK_IOCTL_DRIVER_VERSION), 0x01020304u);
+            CHECK_EQ(Request32(VEK_IOCTL_HANDLE_COUNT), 1u);
+        }
+        win::DriverStop();
+        CHECK(!win::DriverOpen());
+        const ServiceInfo after = QueryService();
+        CHECK_EQ(after.exists, c.serviceAfterStop);
+        if (c.preRegistered == SERVICE_AUTO_START) CHECK_EQ(after.startType, DWORD(SERVICE_AUTO_START));
 
-        DeleteServiceIfAny();
+        RemoveServiceIfAny();
     }
-    DeleteFileW(beside.c_str());
-    DeleteFileW(system.c_str());
+    PutDriver(Driver::kNone, system);
+
+    // Two processes on one driver: the second opens the running device without
+    // touching the service, and only the last one out removes it.
+    PutDriver(Driver::kWorking, beside);
+    CHECK_EQ(win::DriverStart(), VEK_HOST_DRIVER_READY);
+    MarkService();
+    const ChildResult second = RunSelf(L"child-driver-user");
+    CHECK_EQ(second.exitCode, DWORD(0));
+    CHECK_STR(second.out, "handles 2\n");
+    const ServiceInfo shared = QueryService();
+    CHECK(shared.exists);
+    CHECK(shared.displayName == L"marked");
+    CHECK_EQ(Request32(VEK_IOCTL_HANDLE_COUNT), 1u);
+    win::DriverStop();
+    CHECK(!QueryService().exists);
+    RemoveServiceIfAny();
+    PutDriver(Driver::kNone, beside);
 
     // Stop-and-remove leaves an automatic-start service alone; removal of a
-    // service that is not registered counts as done.
-    RegisterAutoStartService(beside);
+    // service that is not registered counts as done; name and path are required.
+    RegisterService(beside, SERVICE_AUTO_START);
     CHECK(!win::ServiceControl(win::kServiceStopRemove, kServiceName, beside.c_str()));
-    CHECK(ServiceExists());
-    DeleteServiceIfAny();
+    CHECK(QueryService().exists);
+    RemoveServiceIfAny();
     CHECK(win::ServiceControl(win::kServiceStopRemove, kServiceName, beside.c_str()));
     CHECK(!win::ServiceControl(win::kServiceInstallStart, nullptr, beside.c_str()));
     CHECK(!win::ServiceControl(win::kServiceInstallStart, kServiceName, nullptr));
@@ -235,26 +295,33 @@ void TestDriverStart() {
     HANDLE limited = vek::wine::LimitedToken();
     CHECK(limited != nullptr);
     if (limited) {
-        const ChildResult child = RunSelf(L"child-elevation", limited);
-        CHECK_EQ(child.exitCode, DWORD(0));
+        CHECK_EQ(RunSelf(L"child-elevation", limited).exitCode, DWORD(0));
         CloseHandle(limited);
     }
 }
 
-// Run from a drive wine reports as remote, with the driver file beside us.
-int TestNetworkDrive() {
+// A second user of the running driver: prints the handle count it sees.
+int ChildDriverUser() {
+    if (win::DriverStart() != VEK_HOST_DRIVER_READY) return 1;
+    std::printf("handles %u\n", Request32(VEK_IOCTL_HANDLE_COUNT));
+    win::DriverStop();
+    return 0;
+}
+
+// Run from a drive wine reports as remote, with a driver file beside us.
+void TestNetworkDrive() {
     const std::wstring dir = ModuleDir();
     const wchar_t root[] = {dir[0], L':', L'\\', 0};
     if (GetDriveTypeW(root) != DRIVE_REMOTE) {
         std::printf("SKIPPED: %ls is not a network drive here\n", root);
-        return 0;
+        return;
     }
     const std::wstring beside = dir + L"\\zelkoranx64.sys";
-    PutFakeDriver(beside);
+    PutDriver(Driver::kWorking, beside);
     CHECK_EQ(win::DriverStart(), VEK_HOST_DRIVER_NETWORK);
-    CHECK(!ServiceExists());
-    DeleteFileW(beside.c_str());
-    return 0;
+    CHECK(!win::DriverOpen());
+    CHECK(!QueryService().exists);
+    PutDriver(Driver::kNone, beside);
 }
 
 // ------------------------------------------------------------ lock
@@ -338,18 +405,71 @@ int ChildSquatted() {
 
 // ------------------------------------------------------------ ZKEC, brightness
 
+// Registers and starts a kernel driver from a file beside this program.
+bool StartKernelDriver(const wchar_t* name, const std::wstring& path) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = CreateServiceW(manager, name, name, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    const bool started = service && StartServiceW(service, 0, nullptr);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return started;
+}
+
+void StopKernelDriver(const wchar_t* name) {
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
+    if (service) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+}
+
 void TestZkec() {
     const vek_host_platform& p = NativePlatform();
+
+    // No driver: the open fails with the system's reason, shown on stdout.
     uint32_t lastError = 0;
     CHECK_EQ(p.zkec_open(p.user, &lastError), 0);
     CHECK_EQ(lastError, uint32_t(ERROR_FILE_NOT_FOUND));
     uint8_t reg = 0x10, value = 0x5A;
     CHECK(p.zkec_request(p.user, VEK_ZKEC_READ_REGISTER, &reg, 1, &value, 1) != 0);
     CHECK_EQ(value, uint8_t(0x5A));
-
     const ChildResult child = RunSelf(L"child-zkec");
     CHECK_EQ(child.exitCode, DWORD(0));
     CHECK_STR(child.out, "Load ZKEC driver failed - 2\nVEK will not support ZKEC related function\n");
+
+    // With the driver: requests on the overlapped handle complete, and one the
+    // driver leaves pending fails at once without spoiling the next.
+    const wchar_t kFakeZkec[] = L"VEK_FAKE_ZKEC";
+    StopKernelDriver(kFakeZkec);
+    if (!CHECK(StartKernelDriver(kFakeZkec, ModuleDir() + L"\\fake_zkec.sys"))) return;
+    CHECK_EQ(p.zkec_open(p.user, &lastError), 1);
+    CHECK_EQ(p.zkec_request(p.user, VEK_ZKEC_BEGIN, nullptr, 0, nullptr, 0), 0u);
+    struct Read {
+        uint8_t reg;
+        uint32_t result;
+        uint8_t value;
+    } const reads[] = {
+        {0x12, 0, 0xED},
+        {0xEE, VEK_HOST_ERROR_IO_PENDING, 0x5A}, // pending: out untouched
+        {0x00, 0, 0xFF},
+    };
+    for (const Read& r : reads) {
+        uint8_t out = 0x5A;
+        const DWORD started = GetTickCount();
+        CHECK_EQ(p.zkec_request(p.user, VEK_ZKEC_READ_REGISTER, &r.reg, 1, &out, 1), r.result);
+        CHECK_EQ(out, r.value);
+        CHECK(GetTickCount() - started < 2000);
+    }
+    CHECK_EQ(p.zkec_request(p.user, VEK_ZKEC_END, nullptr, 0, nullptr, 0), 0u);
+    p.zkec_close(p.user);
+    CHECK(p.zkec_request(p.user, VEK_ZKEC_END, nullptr, 0, nullptr, 0) != 0);
+    StopKernelDriver(kFakeZkec);
 }
 
 int ChildZkec() { return vek::hal::ZkecOpen() ? 1 : 0; }
@@ -363,6 +483,21 @@ void TestBrightness() {
     CHECK_EQ(p.brightness_set(p.user, 40), 17u);
 }
 
+void TestI2c() {
+    // Wine has no Windows.Devices.I2c: no controller opens, nothing is sent.
+    const vek_host_platform& p = NativePlatform();
+    for (uint32_t controller : {0u, 1u, 2u}) {
+        void* handle = reinterpret_cast<void*>(1);
+        CHECK_EQ(p.i2c_open(p.user, controller, 0x50, &handle), 6u);
+        CHECK(handle == nullptr);
+    }
+    uint8_t data[2] = {0x10, 0};
+    uint32_t moved = 99;
+    CHECK_EQ(p.i2c_transfer(p.user, nullptr, data, 1, data + 1, 1, &moved), 0xFFFFFFFFu);
+    CHECK_EQ(moved, 0u);
+    p.i2c_close(p.user, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -374,6 +509,7 @@ int main(int argc, char** argv) {
     if (mode == "child-squatted") return ChildSquatted();
     if (mode == "child-zkec") return ChildZkec();
     if (mode == "child-elevation") return win::ProcessElevated() ? 1 : 0;
+    if (mode == "child-driver-user") return ChildDriverUser();
 
     if (mode == "choice") {
         TestDriverChoice();
@@ -389,8 +525,10 @@ int main(int argc, char** argv) {
         TestZkec();
     } else if (mode == "brightness") {
         TestBrightness();
+    } else if (mode == "i2c") {
+        TestI2c();
     } else {
-        std::printf("usage: wine_os_test choice|identity P V B S R|driver|network|lock|zkec|brightness\n");
+        std::printf("usage: wine_os_test choice|identity P V B S R|driver|network|lock|zkec|brightness|i2c\n");
         return 2;
     }
     return vek::wine::Finish(("wine_os_test " + mode).c_str());
