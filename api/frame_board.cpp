@@ -57,6 +57,22 @@ uint32_t StorageCheck() {
     return (PrimaryIsEc() && Primary().boardId == kStorageAreaBoard) ? VEK_OK : VEK_ERR_UNSUPPORTED;
 }
 
+// An LED routine on the chip ledOwner names: the chipset-GPIO handler (8),
+// the EC (3/11) or the chipset backend (4), under the lock.
+template <class SpecialFn, class BackendFn, class Value>
+uint32_t LedDispatch(SpecialFn SpecialOps::*special, BackendFn BackendOps::*routine, uint32_t led, Value value) {
+    const uint32_t owner = Primary().ledOwner;
+    DeviceContext* ctx = LedContext();
+    if (ctx == nullptr || EcOwnerWithoutEc(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
+    ApiLockGuard lock;
+    if (owner == OWNER_LED_GPIO) {
+        const SpecialOps* handler = Special();
+        return (handler && handler->*special) ? (handler->*special)(*ctx, led, value) : VEK_ERR_UNSUPPORTED;
+    }
+    if (IsEcKind(owner) || owner == KIND_CHIPSET) return Call(routine, owner, *ctx, led, value);
+    return VEK_ERR_UNSUPPORTED;
+}
+
 } // namespace
 
 extern "C" {
@@ -208,31 +224,13 @@ VEK_RESULT VEK_CALL VEK_EC_SMF_Disable(void) {
 
 VEK_RESULT VEK_CALL VEK_LED_Set(uint32_t led, uint32_t value) {
     if (uint32_t r = CheckReadyWithCap(CAP_LED)) return r;
-    const uint32_t owner = Primary().ledOwner;
-    DeviceContext* ctx = LedContext();
-    if (ctx == nullptr || EcOwnerWithoutEc(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
-    ApiLockGuard lock;
-    if (owner == OWNER_LED_GPIO) {
-        const SpecialOps* special = Special();
-        return (special && special->ledSet) ? special->ledSet(*ctx, led, value) : VEK_ERR_UNSUPPORTED;
-    }
-    if (IsEcKind(owner) || owner == KIND_CHIPSET) return Call(&BackendOps::ledSet, owner, *ctx, led, value);
-    return VEK_ERR_UNSUPPORTED;
+    return LedDispatch(&SpecialOps::ledSet, &BackendOps::ledSet, led, value);
 }
 
 VEK_RESULT VEK_CALL VEK_LED_Get(uint32_t led, uint32_t* value) {
     if (uint32_t r = CheckReadyWithCap(CAP_LED)) return r;
     if (value == nullptr) return VEK_ERR_ARGUMENT;
-    const uint32_t owner = Primary().ledOwner;
-    DeviceContext* ctx = LedContext();
-    if (ctx == nullptr || EcOwnerWithoutEc(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
-    ApiLockGuard lock;
-    if (owner == OWNER_LED_GPIO) {
-        const SpecialOps* special = Special();
-        return (special && special->ledGet) ? special->ledGet(*ctx, led, value) : VEK_ERR_UNSUPPORTED;
-    }
-    if (IsEcKind(owner) || owner == KIND_CHIPSET) return Call(&BackendOps::ledGet, owner, *ctx, led, value);
-    return VEK_ERR_UNSUPPORTED;
+    return LedDispatch(&SpecialOps::ledGet, &BackendOps::ledGet, led, value);
 }
 
 VEK_RESULT VEK_CALL VEK_Button_Get(uint32_t button, uint32_t* state) {

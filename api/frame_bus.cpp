@@ -90,6 +90,21 @@ uint32_t CheckEcIicLength(int32_t length) {
     return (length >= 1 && length <= kMaxBlock) ? VEK_OK : VEK_ERR_ARGUMENT;
 }
 
+uint32_t ProtocolForLength(int32_t length) { return length == 1 ? uint32_t(PROTO_BYTE) : uint32_t(PROTO_BLOCK); }
+
+// Checks shared by the EC_IIC register transfers, then `transfer` under the
+// lock. ecOnly: the 16-bit-register transfers exist on the EC's master only.
+template <class Transfer>
+uint32_t EcIicRegisterTransfer(const uint8_t* data, int32_t length, bool ecOnly, Transfer transfer) {
+    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
+    if (uint32_t r = CheckEcIicLength(length)) return r;
+    if (data == nullptr) return VEK_ERR_ARGUMENT;
+    const EcIicRoute route = RouteEcIic();
+    if (ecOnly ? !IsEcKind(route.kind) : route.kind == 0) return VEK_ERR_UNSUPPORTED;
+    ApiLockGuard lock;
+    return transfer(route);
+}
+
 } // namespace
 
 extern "C" {
@@ -329,46 +344,30 @@ VEK_RESULT VEK_CALL VEK_EC_IIC_Set_Frequency(int32_t frequency) {
 }
 
 VEK_RESULT VEK_CALL VEK_EC_IIC_Word_Addr_Write(uint8_t address, uint32_t reg, uint8_t* data, int32_t length) {
-    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
-    if (uint32_t r = CheckEcIicLength(length)) return r;
-    if (data == nullptr) return VEK_ERR_ARGUMENT;
-    const EcIicRoute r = RouteEcIic();
-    if (!IsEcKind(r.kind)) return VEK_ERR_UNSUPPORTED;
-    ApiLockGuard lock;
-    return Call(&BackendOps::i2cWordAddrWrite, r.kind, Primary(), address, reg, data, uint32_t(length));
+    return EcIicRegisterTransfer(data, length, true, [&](const EcIicRoute& r) {
+        return Call(&BackendOps::i2cWordAddrWrite, r.kind, Primary(), address, reg, data, uint32_t(length));
+    });
 }
 
 VEK_RESULT VEK_CALL VEK_EC_IIC_Word_Addr_Read(uint8_t address, uint32_t reg, uint8_t* data, int32_t length) {
-    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
-    if (uint32_t r = CheckEcIicLength(length)) return r;
-    if (data == nullptr) return VEK_ERR_ARGUMENT;
-    const EcIicRoute r = RouteEcIic();
-    if (!IsEcKind(r.kind)) return VEK_ERR_UNSUPPORTED;
-    ApiLockGuard lock;
-    return Call(&BackendOps::i2cWordAddrRead, r.kind, Primary(), address, reg, data, uint32_t(length));
+    return EcIicRegisterTransfer(data, length, true, [&](const EcIicRoute& r) {
+        return Call(&BackendOps::i2cWordAddrRead, r.kind, Primary(), address, reg, data, uint32_t(length));
+    });
 }
 
 // Length 1 is a byte transfer, 2..32 a block transfer with an 8-bit register.
 VEK_RESULT VEK_CALL VEK_EC_IIC_Byte_Addr_Write(uint8_t address, uint32_t reg, uint8_t* data, int32_t length) {
-    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
-    if (uint32_t r = CheckEcIicLength(length)) return r;
-    if (data == nullptr) return VEK_ERR_ARGUMENT;
-    const EcIicRoute r = RouteEcIic();
-    if (r.kind == 0) return VEK_ERR_UNSUPPORTED;
-    ApiLockGuard lock;
-    return Call(&BackendOps::i2cWriteRegister, r.kind, Primary(), 0u, length == 1 ? uint32_t(PROTO_BYTE) : uint32_t(PROTO_BLOCK),
-                r.bus, address, reg, uint32_t(length), data);
+    return EcIicRegisterTransfer(data, length, false, [&](const EcIicRoute& r) {
+        return Call(&BackendOps::i2cWriteRegister, r.kind, Primary(), 0u, ProtocolForLength(length), r.bus, address,
+                    reg, uint32_t(length), data);
+    });
 }
 
 VEK_RESULT VEK_CALL VEK_EC_IIC_Byte_Addr_Read(uint8_t address, uint32_t reg, uint8_t* data, int32_t length) {
-    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
-    if (uint32_t r = CheckEcIicLength(length)) return r;
-    if (data == nullptr) return VEK_ERR_ARGUMENT;
-    const EcIicRoute r = RouteEcIic();
-    if (r.kind == 0) return VEK_ERR_UNSUPPORTED;
-    ApiLockGuard lock;
-    return Call(&BackendOps::i2cReadRegister, r.kind, Primary(), 0u, length == 1 ? uint32_t(PROTO_BYTE) : uint32_t(PROTO_BLOCK),
-                r.bus, address, reg, uint32_t(length), data);
+    return EcIicRegisterTransfer(data, length, false, [&](const EcIicRoute& r) {
+        return Call(&BackendOps::i2cReadRegister, r.kind, Primary(), 0u, ProtocolForLength(length), r.bus, address,
+                    reg, uint32_t(length), data);
+    });
 }
 
 VEK_RESULT VEK_CALL VEK_EC_IIC_Quick_Read(uint8_t address, uint32_t) {

@@ -12,6 +12,7 @@
 
 namespace {
 
+// The default simulated board, initialised for one benchmark run.
 struct Session {
     vek::sim::Board board = vek::sim::Board::Default();
     vek::sim::Attached attached{board};
@@ -21,14 +22,9 @@ struct Session {
     }
 };
 
-Session& Shared() {
-    static Session s;
-    return s;
-}
-
 // ApiLock alone: the uncontended acquire and release every export pays.
 void BM_ApiLockPair(benchmark::State& state) {
-    Shared();
+    Session s;
     for (auto _ : state) {
         vek::os::LockAcquire();
         vek::os::LockRelease();
@@ -38,7 +34,7 @@ BENCHMARK(BM_ApiLockPair);
 
 // An export that takes no lock and touches no hardware: the frame's checks.
 void BM_FrameNoLock(benchmark::State& state) {
-    Shared();
+    Session s;
     uint32_t count = 0;
     for (auto _ : state) benchmark::DoNotOptimize(VEK_GPIO_TotalSet(&count));
 }
@@ -46,7 +42,7 @@ BENCHMARK(BM_FrameNoLock);
 
 // Lock + routing + two MSR requests + CPUID through the simulated driver.
 void BM_CpuTemperatureProcessorSensor(benchmark::State& state) {
-    Session& s = Shared();
+    Session s;
     double d = 0;
     // Hardware accesses per call, counted once from the trace (the minimum is
     // two: TjMax and the readout register).
@@ -62,7 +58,7 @@ BENCHMARK(BM_CpuTemperatureProcessorSensor);
 
 // One port read through the hal: request encoding plus the simulator's decode.
 void BM_HalPortRead(benchmark::State& state) {
-    Shared();
+    Session s;
     uint8_t v = 0;
     for (auto _ : state) benchmark::DoNotOptimize(vek::hal::ReadPortByte(0x62, &v));
 }

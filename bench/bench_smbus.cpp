@@ -26,31 +26,19 @@ const vek::PlatformEntry& IchRow() {
     return vek::kPlatformTable[0];
 }
 
-// The library holds one platform at a time: take it over from any session
-// another benchmark left attached.
+// An ICH-type board, initialised for one benchmark run.
 struct SmbusSession {
     vek::sim::Board board{IchRow()};
-    std::unique_ptr<vek::sim::Attached> attached;
+    vek::sim::Attached attached{board};
     SmbusSession() {
         board.machine().SetTraceEnabled(false);
-        attached = std::make_unique<vek::sim::Attached>(board);
-        if (!attached->ok()) {
-            VEK_API_Uninit();
-            vek_host_detach();
-            attached = std::make_unique<vek::sim::Attached>(board);
-        }
         VEK_API_Init();
     }
 };
 
-SmbusSession& Shared() {
-    static SmbusSession s;
-    return s;
-}
-
 template <class Fn>
 void RunTimed(benchmark::State& state, Fn call) {
-    SmbusSession& s = Shared();
+    SmbusSession s;
     // Driver requests per call, counted once from the trace.
     vek::sim::Machine& m = s.board.machine();
     m.SetTraceEnabled(true);
