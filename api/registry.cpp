@@ -3,7 +3,7 @@
 #include <iterator>
 #include "api/registry_override.h"
 #include "backends/ec/ops.h"
-#include "backends/special/special.h"
+#include "backends/handlers/handlers.h"
 #include "smbus/transactions.h"
 
 namespace vek {

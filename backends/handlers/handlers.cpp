@@ -1,5 +1,5 @@
 // GPIO expander on the chipset SMBus and LEDs on chipset GPIO pads.
-#include "backends/special/special.h"
+#include "backends/handlers/handlers.h"
 
 #include <algorithm>
 #include <array>

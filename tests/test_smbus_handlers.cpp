@@ -2,7 +2,7 @@
 // the GPIO and LED exports.
 #include <functional>
 
-#include "backends/special/special.h"
+#include "backends/handlers/handlers.h"
 #include "sim/smbus_model.h"
 #include "sim_fixture.h"
 
