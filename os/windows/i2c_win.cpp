@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <new>
 
+#include "os/windows/com_ptr.h"
 #include "os/windows/win_platform.h"
 
 namespace vek::os::win {
@@ -138,35 +139,6 @@ const Runtime& Combase() {
     return runtime;
 }
 
-template <typename T>
-class Ref {
-public:
-    Ref() = default;
-    ~Ref() { reset(); }
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** out() {
-        reset();
-        return &p_;
-    }
-    void** outVoid() { return reinterpret_cast<void**>(out()); }
-    T* release() {
-        T* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-    void reset() {
-        if (p_) p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
 class HString {
 public:
     HString() = default;
@@ -186,15 +158,15 @@ private:
 };
 
 template <typename Factory>
-bool GetFactory(const wchar_t* className, const IID& iid, Ref<Factory>& factory) {
+bool GetFactory(const wchar_t* className, const IID& iid, ComPtr<Factory>& factory) {
     HString name(className);
     return name.get() && SUCCEEDED(Combase().roGetActivationFactory(name.get(), iid, factory.outVoid()));
 }
 
 // Blocks until the operation finishes and takes its result.
 template <typename T>
-bool AwaitResult(IAsyncOperationAbi* operation, Ref<T>& result) {
-    Ref<IAsyncInfoAbi> info;
+bool AwaitResult(IAsyncOperationAbi* operation, ComPtr<T>& result) {
+    ComPtr<IAsyncInfoAbi> info;
     if (FAILED(operation->QueryInterface(kIidAsyncInfo, info.outVoid()))) return false;
     AsyncStatus status = kAsyncStarted;
     while (SUCCEEDED(info->get_Status(&status)) && status == kAsyncStarted) Sleep(1);
@@ -205,10 +177,10 @@ bool AwaitResult(IAsyncOperationAbi* operation, Ref<T>& result) {
 // One opened slave device and the runtime initialisation it was opened under.
 struct I2cHandle {
     HRESULT roInit = E_FAIL;
-    Ref<II2cDeviceAbi> device;
+    ComPtr<II2cDeviceAbi> device;
     ~I2cHandle() {
         if (device) {
-            Ref<IClosableAbi> closable;
+            ComPtr<IClosableAbi> closable;
             if (SUCCEEDED(device->QueryInterface(kIidClosable, closable.outVoid()))) closable->Close();
             device.reset();
         }
@@ -218,9 +190,9 @@ struct I2cHandle {
 
 // The first controller matching the name, opened at the 7-bit address.
 bool OpenDevice(const wchar_t* controller, uint8_t address7, I2cHandle& handle) {
-    Ref<II2cDeviceStaticsAbi> devices;
-    Ref<IDeviceInformationStaticsAbi> information;
-    Ref<II2cConnectionSettingsFactoryAbi> settingsFactory;
+    ComPtr<II2cDeviceStaticsAbi> devices;
+    ComPtr<IDeviceInformationStaticsAbi> information;
+    ComPtr<II2cConnectionSettingsFactoryAbi> settingsFactory;
     if (!GetFactory(L"Windows.Devices.I2c.I2cDevice", kIidI2cDeviceStatics, devices) ||
         !GetFactory(L"Windows.Devices.Enumeration.DeviceInformation", kIidDeviceInformationStatics, information) ||
         !GetFactory(L"Windows.Devices.I2c.I2cConnectionSettings", kIidI2cConnectionSettingsFactory,
@@ -229,21 +201,21 @@ bool OpenDevice(const wchar_t* controller, uint8_t address7, I2cHandle& handle) 
 
     HString name(controller), selector;
     if (!name.get() || FAILED(devices->GetDeviceSelectorFromFriendlyName(name.get(), selector.out()))) return false;
-    Ref<IAsyncOperationAbi> finding;
-    Ref<IVectorViewAbi> matches;
+    ComPtr<IAsyncOperationAbi> finding;
+    ComPtr<IVectorViewAbi> matches;
     if (FAILED(information->FindAllAsyncAqsFilter(selector.get(), finding.out())) ||
         !AwaitResult(finding.get(), matches))
         return false;
     uint32_t count = 0;
     if (FAILED(matches->get_Size(&count)) || count == 0) return false; // controller not found
 
-    Ref<IDeviceInformationAbi> first;
+    ComPtr<IDeviceInformationAbi> first;
     HString id;
     if (FAILED(matches->GetAt(0, reinterpret_cast<IInspectable**>(first.out()))) || !first ||
         FAILED(first->get_Id(id.out())))
         return false;
-    Ref<IInspectable> settings;
-    Ref<IAsyncOperationAbi> opening;
+    ComPtr<IInspectable> settings;
+    ComPtr<IAsyncOperationAbi> opening;
     if (FAILED(settingsFactory->Create(address7, settings.out())) ||
         FAILED(devices->FromIdAsync(id.get(), settings.get(), opening.out())))
         return false;

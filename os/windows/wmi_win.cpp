@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 
+#include "os/windows/com_ptr.h"
 #include "os/windows/win_platform.h"
 #include "vek/host.h"
 
@@ -35,30 +36,6 @@ constexpr CIMTYPE kCimUint8 = CIM_UINT8;   // 17
 constexpr CIMTYPE kCimUint32 = CIM_UINT32; // 19
 
 std::atomic<int> g_securityInits{0};
-
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** out() {
-        reset();
-        return &p_;
-    }
-    void** outVoid() { return reinterpret_cast<void**>(out()); }
-    void reset() {
-        if (p_) p_->Release();
-        p_ = nullptr;
-    }
-
-private:
-    T* p_ = nullptr;
-};
 
 class Bstr {
 public:
