@@ -128,7 +128,15 @@ namespace {
 std::string RowName(const PlatformEntry& row) { return std::string(row.name, strnlen(row.name, sizeof row.name)); }
 } // namespace
 
+// The demo board: an EC board on an ICH-type chipset that shows every EC
+// family (GPIO, watchdog, sensors, fans with curves, LAN bypass, LEDs, button)
+// and SMBus slaves to scan.
+constexpr uint32_t kDefaultBoardId = 124;
+
 std::string DefaultBoardName() {
+    for (const PlatformEntry& row : kPlatformTable) {
+        if (row.boardId == kDefaultBoardId && row.chipKind == KIND_EC) return RowName(row);
+    }
     for (const PlatformEntry& row : kPlatformTable) {
         if (row.chipKind == KIND_EC && row.name[0] != '\0') return RowName(row);
     }
