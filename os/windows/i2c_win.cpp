@@ -7,11 +7,17 @@
 // handle holding its own RoInitialize, used for one operation and closed.
 #include <windows.h>
 
+#include <objbase.h>
+
 #include <hstring.h>
 #include <inspectable.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
 #include <new>
+#include <string>
 
 #include "os/windows/com_ptr.h"
 #include "os/windows/win_platform.h"
@@ -115,6 +121,7 @@ struct Runtime {
     HRESULT(WINAPI* roGetActivationFactory)(HSTRING, REFIID, void**) = nullptr;
     HRESULT(WINAPI* createString)(LPCWSTR, UINT32, HSTRING*) = nullptr;
     HRESULT(WINAPI* deleteString)(HSTRING) = nullptr;
+    PCWSTR(WINAPI* windowsGetStringRawBuffer)(HSTRING, UINT32*) = nullptr;
     bool usable = false;
 };
 
@@ -133,6 +140,7 @@ const Runtime& Combase() {
         Lookup(combase, "RoGetActivationFactory", r.roGetActivationFactory);
         Lookup(combase, "WindowsCreateString", r.createString);
         Lookup(combase, "WindowsDeleteString", r.deleteString);
+        Lookup(combase, "WindowsGetStringRawBuffer", r.windowsGetStringRawBuffer);
         r.usable = r.roInitialize && r.roUninitialize && r.roGetActivationFactory && r.createString && r.deleteString;
         return r;
     }();
@@ -157,21 +165,32 @@ private:
     HSTRING s_ = nullptr;
 };
 
+// The activation factory of a runtime class; *error receives the failure.
 template <typename Factory>
-bool GetFactory(const wchar_t* className, const IID& iid, ComPtr<Factory>& factory) {
+bool GetFactory(const wchar_t* className, const IID& iid, ComPtr<Factory>& factory, HRESULT* error) {
     HString name(className);
-    return name.get() && SUCCEEDED(Combase().roGetActivationFactory(name.get(), iid, factory.outVoid()));
+    if (!name.get()) {
+        *error = E_OUTOFMEMORY;
+        return false;
+    }
+    *error = Combase().roGetActivationFactory(name.get(), iid, factory.outVoid());
+    return SUCCEEDED(*error);
 }
 
-// Blocks until the operation finishes and takes its result.
+// Blocks until the operation finishes and takes its result (which may be null,
+// as for a slave that is in use); *error receives a failure.
 template <typename T>
-bool AwaitResult(IAsyncOperationAbi* operation, ComPtr<T>& result) {
+bool AwaitResult(IAsyncOperationAbi* operation, ComPtr<T>& result, HRESULT* error) {
     ComPtr<IAsyncInfoAbi> info;
-    if (FAILED(operation->QueryInterface(kIidAsyncInfo, info.outVoid()))) return false;
+    if (FAILED(*error = operation->QueryInterface(kIidAsyncInfo, info.outVoid()))) return false;
     AsyncStatus status = kAsyncStarted;
     while (SUCCEEDED(info->get_Status(&status)) && status == kAsyncStarted) Sleep(1);
-    if (status != kAsyncCompleted) return false;
-    return SUCCEEDED(operation->GetResults(reinterpret_cast<IInspectable**>(result.out()))) && result;
+    if (status != kAsyncCompleted) {
+        if (FAILED(info->get_ErrorCode(error)) || SUCCEEDED(*error)) *error = E_FAIL;
+        return false;
+    }
+    *error = operation->GetResults(reinterpret_cast<IInspectable**>(result.out()));
+    return SUCCEEDED(*error);
 }
 
 // One opened slave device and the runtime initialisation it was opened under.
@@ -188,39 +207,95 @@ struct I2cHandle {
     }
 };
 
-// The first controller matching the name, opened at the 7-bit address.
-bool OpenDevice(const wchar_t* controller, uint8_t address7, I2cHandle& handle) {
+// The failure text as the open's callers receive it: allocated with the COM
+// task allocator, freed by them with CoTaskMemFree.
+wchar_t* TaskString(const std::wstring& text) {
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    auto* p = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
+    if (p) std::memcpy(p, text.c_str(), bytes);
+    return p;
+}
+
+// A platform error's own text.
+std::wstring ErrorText(HRESULT hr) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, DWORD(hr), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring result;
+    if (n != 0 && text) {
+        result.assign(text, n);
+        while (!result.empty() && (result.back() == L'\n' || result.back() == L'\r')) result.pop_back();
+    } else {
+        wchar_t code[32];
+        std::swprintf(code, 32, L"Error 0x%08lX", static_cast<unsigned long>(hr));
+        result = code;
+    }
+    if (text) LocalFree(text);
+    return result;
+}
+
+// The first controller matching the name, opened at the 7-bit address. On
+// failure *message says why.
+bool OpenDevice(const wchar_t* controller, uint8_t address7, I2cHandle& handle, std::wstring& message) {
+    HRESULT hr = S_OK;
+    auto failed = [&](HRESULT result) {
+        hr = result;
+        return FAILED(result);
+    };
     ComPtr<II2cDeviceStaticsAbi> devices;
     ComPtr<IDeviceInformationStaticsAbi> information;
     ComPtr<II2cConnectionSettingsFactoryAbi> settingsFactory;
-    if (!GetFactory(L"Windows.Devices.I2c.I2cDevice", kIidI2cDeviceStatics, devices) ||
-        !GetFactory(L"Windows.Devices.Enumeration.DeviceInformation", kIidDeviceInformationStatics, information) ||
-        !GetFactory(L"Windows.Devices.I2c.I2cConnectionSettings", kIidI2cConnectionSettingsFactory,
-                    settingsFactory))
+    if (!GetFactory(L"Windows.Devices.I2c.I2cDevice", kIidI2cDeviceStatics, devices, &hr) ||
+        !GetFactory(L"Windows.Devices.Enumeration.DeviceInformation", kIidDeviceInformationStatics, information, &hr) ||
+        !GetFactory(L"Windows.Devices.I2c.I2cConnectionSettings", kIidI2cConnectionSettingsFactory, settingsFactory,
+                    &hr)) {
+        message = ErrorText(hr);
         return false;
+    }
 
     HString name(controller), selector;
-    if (!name.get() || FAILED(devices->GetDeviceSelectorFromFriendlyName(name.get(), selector.out()))) return false;
+    if (!name.get()) {
+        message = L"Out of memory";
+        return false;
+    }
     ComPtr<IAsyncOperationAbi> finding;
     ComPtr<IVectorViewAbi> matches;
-    if (FAILED(information->FindAllAsyncAqsFilter(selector.get(), finding.out())) ||
-        !AwaitResult(finding.get(), matches))
-        return false;
     uint32_t count = 0;
-    if (FAILED(matches->get_Size(&count)) || count == 0) return false; // controller not found
+    if (failed(devices->GetDeviceSelectorFromFriendlyName(name.get(), selector.out())) ||
+        failed(information->FindAllAsyncAqsFilter(selector.get(), finding.out())) ||
+        !AwaitResult(finding.get(), matches, &hr) || !matches || failed(matches->get_Size(&count))) {
+        message = ErrorText(hr);
+        return false;
+    }
+    if (count == 0) {
+        message = L"I2C controller not found";
+        return false;
+    }
 
     ComPtr<IDeviceInformationAbi> first;
     HString id;
-    if (FAILED(matches->GetAt(0, reinterpret_cast<IInspectable**>(first.out()))) || !first ||
-        FAILED(first->get_Id(id.out())))
-        return false;
     ComPtr<IInspectable> settings;
     ComPtr<IAsyncOperationAbi> opening;
-    if (FAILED(settingsFactory->Create(address7, settings.out())) ||
-        FAILED(devices->FromIdAsync(id.get(), settings.get(), opening.out())))
+    if (failed(matches->GetAt(0, reinterpret_cast<IInspectable**>(first.out()))) || !first ||
+        failed(first->get_Id(id.out())) || failed(settingsFactory->Create(address7, settings.out())) ||
+        failed(devices->FromIdAsync(id.get(), settings.get(), opening.out())) ||
+        !AwaitResult(opening.get(), handle.device, &hr)) {
+        message = ErrorText(hr);
         return false;
-    // A null device: the slave is in use or unavailable.
-    return AwaitResult(opening.get(), handle.device);
+    }
+    if (!handle.device) {
+        wchar_t address[8];
+        std::swprintf(address, 8, L"%X", unsigned(address7));
+        uint32_t length = 0;
+        const wchar_t* idText = Combase().windowsGetStringRawBuffer
+                                    ? Combase().windowsGetStringRawBuffer(id.get(), &length)
+                                    : L"";
+        message = std::wstring(L"Slave address 0x") + address + L" on bus " + std::wstring(idText ? idText : L"", length) +
+                  L" is in use or unavailable.";
+        return false;
+    }
+    return true;
 }
 
 uint32_t TransferStatus(HRESULT hr, const I2cTransferResult& result, uint32_t* transferred) {
@@ -231,19 +306,37 @@ uint32_t TransferStatus(HRESULT hr, const I2cTransferResult& result, uint32_t* t
 
 } // namespace
 
-uint32_t I2cOpen(uint32_t controller, uint8_t address7, void** handle) {
+uint32_t I2cOpenDevice(uint32_t controller, uint8_t address7, void** handle, wchar_t** message) {
+    if (message) *message = nullptr;
     if (handle == nullptr) return kOpenFailed;
     *handle = nullptr;
-    if (controller >= sizeof kControllerNames / sizeof kControllerNames[0] || !Combase().usable) return kOpenFailed;
-    auto* opened = new (std::nothrow) I2cHandle;
-    if (opened == nullptr) return kOpenFailed;
-    opened->roInit = Combase().roInitialize(1 /* RO_INIT_MULTITHREADED */);
-    if (!OpenDevice(kControllerNames[controller], address7, *opened)) {
-        delete opened;
-        return kOpenFailed;
+    std::wstring why;
+    if (controller >= sizeof kControllerNames / sizeof kControllerNames[0]) {
+        why = L"I2C controller not found";
+    } else if (!Combase().usable) {
+        why = L"Unknown error during i2c_open";
+    } else {
+        auto* opened = new (std::nothrow) I2cHandle;
+        if (opened == nullptr) {
+            why = L"Out of memory";
+        } else {
+            opened->roInit = Combase().roInitialize(1 /* RO_INIT_MULTITHREADED */);
+            if (OpenDevice(kControllerNames[controller], address7, *opened, why)) {
+                *handle = opened;
+                return 0;
+            }
+            delete opened;
+        }
     }
-    *handle = opened;
-    return 0;
+    if (message) *message = TaskString(why);
+    return kOpenFailed;
+}
+
+uint32_t I2cOpen(uint32_t controller, uint8_t address7, void** handle) {
+    wchar_t* message = nullptr;
+    const uint32_t result = I2cOpenDevice(controller, address7, handle, &message);
+    CoTaskMemFree(message); // every caller drops the text and answers 6
+    return result;
 }
 
 uint32_t I2cTransfer(void* handle, const uint8_t* write, uint32_t wlen, uint8_t* read, uint32_t rlen,

@@ -53,6 +53,11 @@ bool WideToNarrow(const wchar_t* value, char* out, uint32_t outSize);
 // Platform I2C controller 0 ("I2C0") or 1 ("I2C1"), device at a 7-bit address:
 // 0 and *handle set, or 6 when no such controller or device can be opened.
 uint32_t I2cOpen(uint32_t controller, uint8_t address7, void** handle);
+// The same, with the reason of a failure ("I2C controller not found", "Slave
+// address 0x.. on bus .. is in use or unavailable.", the platform error's text,
+// "Out of memory", "Unknown error during i2c_open") in *message, allocated with
+// CoTaskMemAlloc; the caller frees it with CoTaskMemFree.
+uint32_t I2cOpenDevice(uint32_t controller, uint8_t address7, void** handle, wchar_t** message);
 // Write, read, or write then read in one transfer. The transfer status (0 full,
 // 1 partial, 2 address not acknowledged, 3 clock stretch time-out, 4 unknown
 // error), or 0xFFFFFFFF when nothing was sent.

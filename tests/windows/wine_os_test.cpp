@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "hal/hal.h"
@@ -496,6 +497,19 @@ void TestI2c() {
     CHECK_EQ(p.i2c_transfer(p.user, nullptr, data, 1, data + 1, 1, &moved), 0xFFFFFFFFu);
     CHECK_EQ(moved, 0u);
     p.i2c_close(p.user, nullptr);
+
+    // The reason travels as a task-allocated string: a controller number past
+    // "I2C1" is not found; wine's missing runtime class reports its own error text.
+    wchar_t* message = nullptr;
+    void* handle = nullptr;
+    CHECK_EQ(vek::os::win::I2cOpenDevice(2, 0x50, &handle, &message), 6u);
+    CHECK(message != nullptr && std::wcscmp(message, L"I2C controller not found") == 0);
+    CoTaskMemFree(message);
+    message = nullptr;
+    CHECK_EQ(vek::os::win::I2cOpenDevice(0, 0x50, &handle, &message), 6u);
+    CHECK(message != nullptr && message[0] != L'\0');
+    CHECK(handle == nullptr);
+    CoTaskMemFree(message);
 }
 
 } // namespace
