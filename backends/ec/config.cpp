@@ -297,6 +297,9 @@ void ConfigureLanBypass(EcArea& a, const LanRow& lan) {
 
 } // namespace
 
+// The one board whose second chip sits behind the ZKEC driver.
+constexpr uint32_t kBoardWithZkecNeighbour = 70;
+
 std::span<const EcRow> EcRows() { return kRows; }
 
 const EcRow* FindEcRow(uint32_t boardId) {
@@ -327,7 +330,7 @@ void Configure(DeviceContext& ctx) {
     ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 0, .running = 0};
 
     // The ZKEC controller beside this EC needs the board revision to pick its layout.
-    if (ctx.boardId == 70) {
+    if (ctx.boardId == kBoardWithZkecNeighbour) {
         const uint8_t rev = ReadEcRegister(ctx, REG_HW_REVISION);
         ctx.secondarySubtype = rev >= 1 && rev <= 4 ? rev : REV_UNKNOWN;
     }
