@@ -19,30 +19,6 @@ constexpr int kMaxBlock = 32;
 
 } // namespace
 
-// ---------------------------------------------------------------- EEPROM
-
-bool I2cEeprom::Write(std::span<const uint8_t> bytes) {
-    size_t k = 0;
-    if (bytes.size() >= size_t(addressBytes_)) {
-        size_t address = 0;
-        for (; k < size_t(addressBytes_); ++k) address = (address << 8) | bytes[k];
-        pointer_ = address % bytes_.size();
-    }
-    for (; k < bytes.size(); ++k) {
-        bytes_[pointer_] = bytes[k];
-        pointer_ = (pointer_ + 1) % bytes_.size();
-    }
-    return true;
-}
-
-bool I2cEeprom::Read(std::span<uint8_t> out) {
-    for (uint8_t& b : out) {
-        b = bytes_[pointer_];
-        pointer_ = (pointer_ + 1) % bytes_.size();
-    }
-    return true;
-}
-
 // ---------------------------------------------------------------- mailbox
 
 EcMailbox::EcMailbox(Machine& machine, EcModel& ec) : machine_(machine) {
@@ -103,8 +79,7 @@ uint8_t EcMailbox::Execute(Transaction& t) {
     const int count = regs_[kCount];
     if (block && (count == 0 || count > kMaxBlock)) return kBadCount;
 
-    auto it = slaves_.find(uint8_t(t.address >> 1));
-    I2cSlave* slave = it == slaves_.end() ? nullptr : it->second.get();
+    I2cSlave* slave = SlaveAt(uint8_t(t.address >> 1));
     if (slave != nullptr && slave->Hangs()) return 0;
 
     std::vector<uint8_t> out; // address bytes + data of the write phase
@@ -134,11 +109,19 @@ uint8_t EcMailbox::Execute(Transaction& t) {
     if (slave == nullptr) return kNak;
     // A pure read (quick read, receive byte) has no write phase.
     const bool writePhase = !(readBytes >= 0 && out.empty());
-    if (writePhase && !slave->Write(out)) return kNak;
+    if (writePhase && !WriteMessage(*slave, out)) {
+        slave->Stop();
+        return kNak;
+    }
     if (readBytes >= 0) {
         t.read.assign(size_t(readBytes), 0);
-        if (!slave->Read(t.read)) return kNak;
+        if (!ReadMessage(*slave, t.read)) {
+            slave->Stop();
+            return kNak;
+        }
         std::copy(t.read.begin(), t.read.end(), regs_.begin() + kData);
+    } else {
+        slave->Stop();
     }
     return kDone;
 }

@@ -17,55 +17,14 @@
 #include <vector>
 
 #include "sim/devices.h"
+#include "sim/i2c_bus.h"
 #include "sim/machine.h"
 
 namespace vek::sim {
 
 class EcModel;
 
-// A device on the EC's I2C bus. Each transfer returns false when the device
-// does not acknowledge its address.
-class I2cSlave {
-public:
-    virtual ~I2cSlave() = default;
-    virtual bool Write(std::span<const uint8_t> bytes) = 0;
-    virtual bool Read(std::span<uint8_t> out) = 0;
-    // Holds the clock low for good: the master never finishes.
-    virtual bool Hangs() const { return false; }
-};
-
-// Serial EEPROM with one or two address bytes (high byte first); the address
-// pointer advances over reads and writes and wraps at the end of the array.
-class I2cEeprom : public I2cSlave {
-public:
-    I2cEeprom(size_t size, int addressBytes) : bytes_(size, 0xFF), addressBytes_(addressBytes) {}
-    bool Write(std::span<const uint8_t> bytes) override;
-    bool Read(std::span<uint8_t> out) override;
-    std::vector<uint8_t>& bytes() { return bytes_; }
-    size_t pointer() const { return pointer_; }
-
-private:
-    std::vector<uint8_t> bytes_;
-    int addressBytes_;
-    size_t pointer_ = 0;
-};
-
-// A present device that refuses every transfer (busy, or the wrong address).
-class NakSlave : public I2cSlave {
-public:
-    bool Write(std::span<const uint8_t>) override { return false; }
-    bool Read(std::span<uint8_t>) override { return false; }
-};
-
-// A device that stretches the clock forever.
-class HungSlave : public I2cSlave {
-public:
-    bool Write(std::span<const uint8_t>) override { return true; }
-    bool Read(std::span<uint8_t>) override { return true; }
-    bool Hangs() const override { return true; }
-};
-
-class EcMailbox : public Device, public PortDevice {
+class EcMailbox : public Device, public PortDevice, public I2cSlaves {
 public:
     static constexpr uint16_t kIndexPort = 0x200;
     static constexpr uint16_t kDataPort = 0x201;
@@ -98,15 +57,7 @@ public:
     uint32_t ReadPort(uint16_t port, unsigned width) override;
     void WritePort(uint16_t port, unsigned width, uint32_t value) override;
 
-    // Slaves by 7-bit address; the mailbox owns them.
-    template <class T, class... Args>
-    T& Attach(uint8_t address7, Args&&... args) {
-        auto slave = std::make_unique<T>(std::forward<Args>(args)...);
-        T& ref = *slave;
-        slaves_[address7 & 0x7F] = std::move(slave);
-        return ref;
-    }
-    void Detach(uint8_t address7) { slaves_.erase(address7 & 0x7F); }
+    // Slaves attach by 7-bit address (I2cSlaves::Attach).
 
     // ---- faults ----
     // The next transactions end with this status instead of running (0 = off).
@@ -130,7 +81,6 @@ private:
     Machine& machine_;
     std::array<uint8_t, 256> regs_{};
     uint8_t index_ = 0;
-    std::map<uint8_t, std::unique_ptr<I2cSlave>> slaves_;
     std::vector<Transaction> log_;
     bool pending_ = false;
     uint8_t pendingStatus_ = 0;

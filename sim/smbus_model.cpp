@@ -245,11 +245,6 @@ SmbusController::SmbusController(Machine& machine, Flavour flavour, uint16_t bas
 
 SmbusController::~SmbusController() { machine_.ReleasePorts(this); }
 
-SmbusSlave* SmbusController::SlaveAt(uint8_t address7) const {
-    auto it = slaves_.find(address7);
-    return it == slaves_.end() ? nullptr : it->second.get();
-}
-
 void SmbusController::SetHung(bool hung) {
     hung_ = hung;
     if (!hung && busy_ && event_ == Event::None) busy_ = false; // the stuck transfer is abandoned
@@ -387,8 +382,8 @@ void SmbusController::WriteControl(uint8_t value) {
     Run(protocol);
 }
 
-SmbusSlave* SmbusController::Target(bool read) {
-    SmbusSlave* s = SlaveAt(uint8_t(address_ >> 1));
+I2cSlave* SmbusController::Target(bool read) {
+    I2cSlave* s = SlaveAt(uint8_t(address_ >> 1));
     return (s != nullptr && s->Start(read)) ? s : nullptr;
 }
 
@@ -403,19 +398,19 @@ void SmbusController::Finish(int64_t wireBytes, bool nak) {
 void SmbusController::Run(int protocol) {
     const bool read = (address_ & 1) != 0;
     // Aborts on a NAK: the stop goes out and the device-error bit comes up.
-    auto nak = [&](SmbusSlave* s, int64_t bytes) {
+    auto nak = [&](I2cSlave* s, int64_t bytes) {
         if (s) s->Stop();
         Finish(bytes, true);
     };
     switch (protocol) {
     case kQuick: {
-        SmbusSlave* s = Target(read);
+        I2cSlave* s = Target(read);
         if (!s) return nak(nullptr, 1);
         s->Stop();
         return Finish(1, false);
     }
     case kByte: {
-        SmbusSlave* s = Target(read);
+        I2cSlave* s = Target(read);
         if (!s) return nak(nullptr, 1);
         if (read) data0_ = s->ReadByte();
         else if (!s->WriteByte(command_)) return nak(s, 2);
@@ -426,7 +421,7 @@ void SmbusController::Run(int protocol) {
     case kWordData:
     case kProcessCall: {
         const int width = protocol == kByteData ? 1 : 2;
-        SmbusSlave* s = Target(false);
+        I2cSlave* s = Target(false);
         if (!s) return nak(nullptr, 1);
         if (!s->WriteByte(command_)) return nak(s, 2);
         const bool sends = protocol == kProcessCall || !read;
@@ -443,7 +438,7 @@ void SmbusController::Run(int protocol) {
         return Finish(protocol == kProcessCall ? 7 : 2 + width + (read ? 1 : 0), false);
     }
     case kBlock: {
-        SmbusSlave* s = Target(false);
+        I2cSlave* s = Target(false);
         if (!s) return nak(nullptr, 1);
         if (!s->WriteByte(command_)) return nak(s, 2);
         if (read) {
@@ -483,7 +478,7 @@ void SmbusController::Run(int protocol) {
             doneStatus_ = kStsFailed;
             return Schedule(Event::Complete, 0);
         }
-        SmbusSlave* s = Target(false);
+        I2cSlave* s = Target(false);
         if (!s) return nak(nullptr, 1);
         if (!s->WriteByte(data1_)) return nak(s, 2);
         if (!s->Start(true)) return nak(s, 3);

@@ -16,26 +16,17 @@
 #include <vector>
 
 #include "sim/devices.h"
+#include "sim/i2c_bus.h"
 #include "sim/machine.h"
 
 namespace vek::sim {
 
 class Board;
 
-// A device on the bus, byte by byte. Returning false NAKs.
-class SmbusSlave {
-public:
-    virtual ~SmbusSlave() = default;
-    virtual bool Start(bool read) { (void)read; return true; }
-    virtual bool WriteByte(uint8_t value) = 0;
-    virtual uint8_t ReadByte() = 0;
-    virtual void Stop() {}
-};
-
 // Serial EEPROM with a two-byte word address (24C32 class): sequential reads
 // wrap at the end of the array, page writes wrap inside their page, and the
 // part NAKs its address while the write cycle runs after a stop.
-class Eeprom24c : public SmbusSlave {
+class Eeprom24c : public I2cSlave {
 public:
     static constexpr size_t kSize = 4096;
     static constexpr size_t kPage = 32;
@@ -62,7 +53,7 @@ private:
 };
 
 // Memory-module SPD EEPROM: 256 bytes, one-byte word address, 16-byte pages.
-class SpdEeprom : public SmbusSlave {
+class SpdEeprom : public I2cSlave {
 public:
     explicit SpdEeprom(uint8_t module);
     bool Start(bool read) override;
@@ -78,7 +69,7 @@ private:
 
 // Register-pointer devices: the first byte written selects the register.
 // Temperature sensor: register 0x00 whole degrees, 0x29 quarter degrees in bits 7..6.
-class TemperatureSensor : public SmbusSlave {
+class TemperatureSensor : public I2cSlave {
 public:
     TemperatureSensor();
     bool Start(bool read) override;
@@ -95,7 +86,7 @@ private:
 
 // 8-bit GPIO expander: 0x00 direction (1 = input, resets to all inputs),
 // 0x09 port (reads the pins, writes the latch), 0x0A output latch.
-class GpioExpanderChip : public SmbusSlave {
+class GpioExpanderChip : public I2cSlave {
 public:
     static constexpr uint8_t kDirection = 0x00, kPort = 0x09, kLatch = 0x0A;
     bool Start(bool read) override;
@@ -123,7 +114,7 @@ private:
 // pointer; a repeated start for a read returns to the addressed register) and
 // block registers (0x80..0xFF) that read back as a length byte plus data and
 // store what a block write sends after its length byte.
-class BlockDevice : public SmbusSlave {
+class BlockDevice : public I2cSlave {
 public:
     bool Start(bool read) override;
     bool WriteByte(uint8_t value) override;
@@ -147,7 +138,7 @@ private:
 };
 
 // The host controller.
-class SmbusController : public Device, public PortDevice {
+class SmbusController : public Device, public PortDevice, public I2cSlaves {
 public:
     enum class Flavour { Sch, Ich, Fch };
     static constexpr int64_t kByteNs = 90'000; // nine bit times at 100 kHz
@@ -161,16 +152,7 @@ public:
     uint32_t ReadPort(uint16_t port, unsigned width) override;
     void WritePort(uint16_t port, unsigned width, uint32_t value) override;
 
-    // Slaves by 7-bit address; the controller owns them.
-    template <class T, class... Args>
-    T& Attach(uint8_t address7, Args&&... args) {
-        auto slave = std::make_unique<T>(std::forward<Args>(args)...);
-        T& ref = *slave;
-        slaves_[address7] = std::move(slave);
-        return ref;
-    }
-    SmbusSlave* SlaveAt(uint8_t address7) const;
-    void Detach(uint8_t address7) { slaves_.erase(address7); }
+    // Slaves attach by 7-bit address (I2cSlaves::Attach, SlaveAt, Detach).
 
     // Fault: transactions start but never finish (a slave holding the clock low).
     void SetHung(bool hung);
@@ -196,7 +178,7 @@ private:
     void Finish(int64_t wireBytes, bool nak);
     bool I2cEnabled() const;
     bool BufferMode() const;
-    SmbusSlave* Target(bool read);
+    I2cSlave* Target(bool read);
     void Schedule(Event e, int64_t wireBytes);
 
     Machine& machine_;
@@ -204,7 +186,6 @@ private:
     uint16_t base_;
     uint32_t pciAddress_;
     Map map_;
-    std::map<uint8_t, std::unique_ptr<SmbusSlave>> slaves_;
 
     uint8_t status_ = 0, control_ = 0, command_ = 0, address_ = 0, data0_ = 0, data1_ = 0, aux_ = 0;
     std::array<uint8_t, 32> block_{};
@@ -217,7 +198,7 @@ private:
     uint8_t doneStatus_ = 0; // status bits the pending completion raises
 
     // Byte-by-byte transfers.
-    SmbusSlave* active_ = nullptr;
+    I2cSlave* active_ = nullptr;
     bool i2cRead_ = false;
     bool lastPending_ = false; // the byte just clocked was NAKed as the last
     int remainingWrite_ = 0;
