@@ -1,6 +1,8 @@
 // EC configuration: the initial EC area, the board rows and Configure.
 #include "backends/ec/config.h"
 
+#include <initializer_list>
+
 #include <algorithm>
 #include <array>
 
@@ -55,6 +57,24 @@ constexpr LedRow kLeds8[EC_LEDS] = {{0x5C, 0}, {0x5C, 1}, {0x5C, 2}, {0x5C, 3},
                                     {0x5C, 4}, {0x5C, 5}, {0x5C, 6}, {0x5C, 7}};
 constexpr LedRow kLeds4[EC_LEDS] = {{0x5C, 0}, {0x5C, 1}, {0x5C, 2}, {0x5C, 3}};
 
+// The boards on the EC memory bridge differ only in where the CPU sensor is.
+constexpr EcRow IndirectRow(std::initializer_list<uint8_t> ids, Slot cpuTemp) {
+    EcRow row{.flags = EC_GPIO_PER_PIN | EC_INDIRECT | EC_VOLTAGE0_EXTERNAL | EC_ACPI_PORTS,
+              .setDirection = {255, 255, 255, 255, 255, 255, 255, 255},
+              .setData = {255, 255, 255, 255, 255, 255, 255, 255},
+              .pins = {kIndirectPins[0], kIndirectPins[1], kIndirectPins[2], kIndirectPins[3], kIndirectPins[4],
+                       kIndirectPins[5], kIndirectPins[6], kIndirectPins[7]},
+              .wdtControl = 0x0306, .wdtMinutes = 0x0307, .wdtSeconds = 0x0308,
+              .voltage = kIndirectVoltages,
+              .dividers = kIndirectDividers,
+              .sysTempLow = 0x032E, .sysTempMain = 0x032D,
+              .cpuTemp = cpuTemp,
+              .fans = {kIndirectFan0}};
+    size_t i = 0;
+    for (uint8_t id : ids) row.ids[i++] = id;
+    return row;
+}
+
 constexpr EcRow kRows[] = {
     // The layout most boards share.
     {.ids = {11, 13, 14, 15, 16, 17, 18, 20, 27, 39, 40, 41, 44, 51, 54, 57, 70, 71, 73, 76, 77, 78, 80,
@@ -80,31 +100,9 @@ constexpr EcRow kRows[] = {
      .fans = {},
      .caps = {.fan = 0}},
     // EC reached through its memory bridge; CPU temperature in EC memory.
-    {.ids = {6, 8},
-     .flags = EC_GPIO_PER_PIN | EC_INDIRECT | EC_VOLTAGE0_EXTERNAL | EC_ACPI_PORTS,
-     .setDirection = {255, 255, 255, 255, 255, 255, 255, 255},
-     .setData = {255, 255, 255, 255, 255, 255, 255, 255},
-     .pins = {kIndirectPins[0], kIndirectPins[1], kIndirectPins[2], kIndirectPins[3], kIndirectPins[4],
-              kIndirectPins[5], kIndirectPins[6], kIndirectPins[7]},
-     .wdtControl = 0x0306, .wdtMinutes = 0x0307, .wdtSeconds = 0x0308,
-     .voltage = kIndirectVoltages,
-     .dividers = kIndirectDividers,
-     .sysTempLow = 0x032E, .sysTempMain = 0x032D,
-     .cpuTemp = 0x030C,
-     .fans = {kIndirectFan0}},
+    IndirectRow({6, 8}, 0x030C),
     // The same without a CPU sensor on the EC (0 marks it absent on this path).
-    {.ids = {7, 9, 10},
-     .flags = EC_GPIO_PER_PIN | EC_INDIRECT | EC_VOLTAGE0_EXTERNAL | EC_ACPI_PORTS,
-     .setDirection = {255, 255, 255, 255, 255, 255, 255, 255},
-     .setData = {255, 255, 255, 255, 255, 255, 255, 255},
-     .pins = {kIndirectPins[0], kIndirectPins[1], kIndirectPins[2], kIndirectPins[3], kIndirectPins[4],
-              kIndirectPins[5], kIndirectPins[6], kIndirectPins[7]},
-     .wdtControl = 0x0306, .wdtMinutes = 0x0307, .wdtSeconds = 0x0308,
-     .voltage = kIndirectVoltages,
-     .dividers = kIndirectDividers,
-     .sysTempLow = 0x032E, .sysTempMain = 0x032D,
-     .cpuTemp = 0,
-     .fans = {kIndirectFan0}},
+    IndirectRow({7, 9, 10}, 0),
     // ACPI-style interface; the firmware's fan curve is exposed (parameter 4 stays 0x1A).
     {.ids = {12, 86},
      .flags = EC_ACPI_PORTS,

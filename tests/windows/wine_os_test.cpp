@@ -194,9 +194,10 @@ void MarkService() {
     CloseServiceHandle(manager);
 }
 
-void RemoveServiceIfAny() {
+// Stops and deletes a kernel-driver service left by an earlier run, if any.
+void StopKernelDriver(const wchar_t* name) {
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, kServiceName, SERVICE_ALL_ACCESS);
+    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
     if (service) {
         SERVICE_STATUS status;
         ControlService(service, SERVICE_CONTROL_STOP, &status);
@@ -205,6 +206,8 @@ void RemoveServiceIfAny() {
     }
     CloseServiceHandle(manager);
 }
+
+void RemoveServiceIfAny() { StopKernelDriver(kServiceName); }
 
 uint32_t Request32(uint32_t code) {
     uint32_t value = 0, returned = 0;
@@ -418,17 +421,6 @@ bool StartKernelDriver(const wchar_t* name, const std::wstring& path) {
     return started;
 }
 
-void StopKernelDriver(const wchar_t* name) {
-    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = OpenServiceW(manager, name, SERVICE_ALL_ACCESS);
-    if (service) {
-        SERVICE_STATUS status;
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-}
 
 void TestZkec() {
     const vek_host_platform& p = NativePlatform();
