@@ -15,7 +15,7 @@
 #include "backends/ec/ec.h"
 #include "sim/attached.h"
 #include "sim/board.h"
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 #include "vek/vek.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/platform_table.h"
 #include "sim/attached.h"
 #include "sim/board.h"
-#include "sim/smbus_model.h"
+#include "sim/smbus/smbus_model.h"
 #include "vek/host.h"
 #include "vek/vek.h"
 

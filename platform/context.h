@@ -2,9 +2,11 @@
 // board's main chip) and the secondary (the second chip, when the row names one).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <new>
+#include <type_traits>
 
-#include "backends/ec/ec_area.h"
 #include "platform/platform_table.h"
 
 namespace vek {
@@ -68,11 +70,11 @@ struct WdtState {
     uint32_t running;    // set by trigger, cleared by disable
 };
 
-// Backend-owned storage. Each ChipKind backend keeps its per-chip area here;
-// the areas of different kinds share the storage.
-union BackendArea {
-    ec::EcArea ec;
-    uint8_t raw[1024];
+// Backend-owned storage. Each ChipKind backend overlays its own per-chip area
+// here (AreaOf below); the areas of different kinds share the storage, and no
+// backend's layout is known to this header.
+struct BackendArea {
+    alignas(std::max_align_t) unsigned char raw[1024];
 };
 
 struct DeviceContext {
@@ -111,6 +113,19 @@ struct DeviceContext {
     uint32_t caps[CAP_COUNT];
     char versionString[32];     // primary only
 };
+
+// The backend area of ctx seen as T. T must be a plain, trivially copyable
+// struct: the storage starts zeroed and is reset by copying contexts.
+template <class T>
+T& AreaOf(DeviceContext& ctx) {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_default_constructible_v<T>);
+    static_assert(sizeof(T) <= sizeof(BackendArea::raw) && alignof(T) <= alignof(std::max_align_t));
+    return *std::launder(reinterpret_cast<T*>(ctx.area.raw));
+}
+template <class T>
+const T& AreaOf(const DeviceContext& ctx) {
+    return AreaOf<T>(const_cast<DeviceContext&>(ctx));
+}
 
 // Owner-list entry of item i (entry i+1), 0 for items past the list's end.
 inline uint32_t OwnerEntry(const uint32_t* list, uint32_t words, uint32_t item) {

@@ -9,9 +9,9 @@ class Board;
 void AddChipModels(Board& board);
 
 // Each family of models adds what the row names (their own files).
-void AddEcModels(Board& board);         // the embedded controller (ec_model.cpp)
-void AddEcFanModels(Board& board);      // fans, tachometers, PMBus supplies behind the EC (ec_fans.cpp)
-void AddEcMailboxModels(Board& board);  // the EC's I2C mailbox and its slaves (ec_mailbox.cpp)
-void AddSmbusModels(Board& board);      // the chipset SMBus host controller and its slaves (smbus_model.cpp)
+void AddEcModels(Board& board);         // the embedded controller (ec/ec_model.cpp)
+void AddEcFanModels(Board& board);      // fans, tachometers, PMBus supplies behind the EC (ec/ec_fans.cpp)
+void AddEcMailboxModels(Board& board);  // the EC's I2C mailbox and its slaves (ec/ec_mailbox.cpp)
+void AddSmbusModels(Board& board);      // the chipset SMBus host controller and its slaves (smbus/smbus_model.cpp)
 
 } // namespace vek::sim

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 #include "sim_fixture.h"
 
 namespace vek::test {

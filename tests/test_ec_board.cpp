@@ -9,7 +9,7 @@
 
 #include "backends/ec/board_functions.h"
 #include "backends/ec/ec.h"
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 #include "sim_fixture.h"
 
 using namespace vek;

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "backends/ec/i2c_master.h"
-#include "sim/ec_mailbox.h"
-#include "sim/ec_model.h"
+#include "sim/ec/ec_mailbox.h"
+#include "sim/ec/ec_model.h"
 #include "sim_fixture.h"
 
 using namespace vek;

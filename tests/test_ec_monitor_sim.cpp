@@ -10,7 +10,7 @@
 #include "backends/ec/ops.h"
 #include "api/registry_override.h"
 #include "ec_test_util.h"
-#include "sim/ec_fans.h"
+#include "sim/ec/ec_fans.h"
 
 using namespace vek;
 using namespace vek::test;

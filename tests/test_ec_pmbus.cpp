@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "sim/ec_mailbox.h"
+#include "sim/ec/ec_mailbox.h"
 #include "sim_fixture.h"
 
 using namespace vek;

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "backends/handlers/handlers.h"
-#include "sim/smbus_model.h"
+#include "sim/smbus/smbus_model.h"
 #include "sim_fixture.h"
 
 using namespace vek;

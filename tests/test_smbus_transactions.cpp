@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/smbus_model.h"
+#include "sim/smbus/smbus_model.h"
 #include "sim_fixture.h"
 #include "smbus/transactions.h"
 

@@ -35,8 +35,8 @@ inline constexpr uint32_t EC_VOLTAGE0_EXTERNAL = 0x04;
 inline constexpr uint32_t EC_ACPI_PORTS = 0x08;
 inline constexpr uint32_t EC_NO_GPIO_DIRECTION = 0x10;
 
-inline EcArea& Area(DeviceContext& ctx) { return ctx.area.ec; }
-inline const EcArea& Area(const DeviceContext& ctx) { return ctx.area.ec; }
+inline EcArea& Area(DeviceContext& ctx) { return AreaOf<EcArea>(ctx); }
+inline const EcArea& Area(const DeviceContext& ctx) { return AreaOf<EcArea>(ctx); }
 
 // ---- access paths (called with ApiLock held) ----
 bool WaitInputFree(uint16_t statusPort);

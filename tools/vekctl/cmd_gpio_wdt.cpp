@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 #include "tools/vekctl/session.h"
 
 namespace vekctl {

@@ -1,4 +1,4 @@
-#include "sim/smbus_model.h"
+#include "sim/smbus/smbus_model.h"
 
 #include <algorithm>
 #include <cmath>

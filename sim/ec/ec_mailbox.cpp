@@ -1,4 +1,4 @@
-#include "sim/ec_mailbox.h"
+#include "sim/ec/ec_mailbox.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 
 #include "sim/board.h"
 #include "sim/chip_models.h"
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 
 namespace vek::sim {
 

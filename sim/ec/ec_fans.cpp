@@ -1,4 +1,4 @@
-#include "sim/ec_fans.h"
+#include "sim/ec/ec_fans.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "sim/devices.h"
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 
 namespace vek::sim {
 

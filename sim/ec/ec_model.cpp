@@ -1,4 +1,4 @@
-#include "sim/ec_model.h"
+#include "sim/ec/ec_model.h"
 
 #include "sim/board.h"
 #include "sim/chip_models.h"
