@@ -222,9 +222,14 @@ void Apply(DeviceContext& ctx, const Row& row) {
     ctx.caps[CAP_GPIO] = row.pins != nullptr ? 1 : 0;
 }
 
+// A base of 0xFFFF means nothing answered (no chip on either port): the
+// monitor stays unfound (0) rather than wrap round to ports 4 and 5.
+constexpr uint16_t kNoBase = 0xFFFF;
+uint16_t MonitorPort(uint16_t base) { return base == kNoBase ? 0 : uint16_t(base + HWM_INDEX_OFFSET); }
+
 uint16_t HwmPortFromBase() {
     SelectDevice(LDN_HWM);
-    return uint16_t(ReadBase() + HWM_INDEX_OFFSET);
+    return MonitorPort(ReadBase());
 }
 
 void FindChip(DeviceContext& ctx, const Row& row) {
@@ -247,7 +252,7 @@ void FindChip(DeviceContext& ctx, const Row& row) {
             config.MoveTo(PORT_FALLBACK);
             SelectDevice(LDN_HWM);
         }
-        a.hwmIndexPort = uint16_t(ReadBase() + HWM_INDEX_OFFSET);
+        a.hwmIndexPort = MonitorPort(ReadBase());
         break;
     }
     case Locate::kChipCheck: {

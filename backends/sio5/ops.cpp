@@ -212,9 +212,13 @@ uint32_t WdtDisable(DeviceContext&) {
 
 // ---------------------------------------------------------------- temperatures
 
+// Without a monitor block (no chip answered at initialisation) nothing here
+// can be read.
+bool NoMonitor(const DeviceContext& ctx) { return AreaOf<Sio5Area>(ctx).hwmIndexPort == 0; }
+
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
     const Sio5Area& a = Area(ctx);
-    if (a.cpuTempSource != CPU_SOURCE_CHIP) return VEK_ERR_UNSUPPORTED;
+    if (a.cpuTempSource != CPU_SOURCE_CHIP || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     DeviceScope hwm(LDN_HWM);
     *value = HwmRead(ctx, a.cpuTempRegister);
     return VEK_OK;
@@ -222,6 +226,7 @@ uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
 
 uint32_t Temperature(DeviceContext& ctx, uint32_t index, double* value) {
     const Sio5Area& a = Area(ctx);
+    if (NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     DeviceScope hwm(LDN_HWM);
     if (index > 2 || a.sysTemp[index] == 0) {
         *value = 0.0;
@@ -254,6 +259,7 @@ double ChannelScale(const Sio5Area& a, uint32_t channel) {
 
 uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     const Sio5Area& a = Area(ctx);
+    if (NoMonitor(ctx)) return channel >= VOLTAGE_CHANNELS ? VEK_ERR_ARGUMENT : VEK_ERR_UNSUPPORTED;
     DeviceScope hwm(LDN_HWM);
     if (channel >= VOLTAGE_CHANNELS) return VEK_ERR_ARGUMENT;
     if (channel >= kFirstUnwired && channel <= kLastUnwired) return VEK_ERR_UNSUPPORTED;
@@ -294,7 +300,7 @@ uint32_t CheckFanIndex(uint32_t fan) {
 uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (uint32_t r = CheckFanIndex(fan)) return r;
     const FanDescriptor& f = Area(ctx).fans[fan];
-    if (!f.present) return VEK_ERR_UNSUPPORTED;
+    if (!f.present || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     DeviceScope hwm(LDN_HWM);
     const uint8_t hi = HwmRead(ctx, f.countHigh);
     const uint8_t lo = HwmRead(ctx, f.countLow);
@@ -308,6 +314,7 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
 // Fan 0 has mode control when its mode register exists; fan 1 whenever it is fitted.
 uint32_t CheckModeControl(const Sio5Area& a, uint32_t fan) {
     if (uint32_t r = CheckFanIndex(fan)) return r;
+    if (a.hwmIndexPort == 0) return VEK_ERR_UNSUPPORTED;
     const bool control = fan == 0 ? a.fans[0].mode != FAN_REG_NONE : a.fans[1].present != 0;
     if (!control) return VEK_ERR_UNSUPPORTED;
     // Fan 1 fitted but without a mode register: nothing to read or write.
@@ -354,7 +361,7 @@ uint32_t SetFanSpeed(DeviceContext& ctx, uint32_t fan, int32_t percent) {
     if (percent < 0 || percent > 100) return VEK_ERR_ARGUMENT;
     if (uint32_t r = CheckFanIndex(fan)) return r;
     const FanDescriptor& f = Area(ctx).fans[fan];
-    if (!f.present) return VEK_ERR_UNSUPPORTED;
+    if (!f.present || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     // Boards whose fans have no duty register would aim the write at monitor
     // register 0x00: they have no duty control to offer.
     if (f.duty == 0) return VEK_ERR_UNSUPPORTED;
@@ -398,7 +405,7 @@ uint32_t SetSmartfan(DeviceContext& ctx, uint32_t fan, int32_t mode, uint8_t* te
                      int32_t) {
     if (uint32_t(mode) != FAN_MODE_SMART) return VEK_ERR_UNSUPPORTED;
     const Sio5Area& a = Area(ctx);
-    if (SmartTempBase(a, fan) == FAN_REG_NONE) return VEK_ERR_UNSUPPORTED;
+    if (SmartTempBase(a, fan) == FAN_REG_NONE || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     for (int i = 0; i < SMART_POINTS; ++i)
         if (duties[i] < 0 || duties[i] > 100) return VEK_ERR_ARGUMENT;
     const FanDescriptor& f = a.fans[fan];

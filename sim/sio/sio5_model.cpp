@@ -59,6 +59,11 @@ uint8_t Sio5Model::Global(uint8_t reg, int bank) const {
     return globals_[reg];
 }
 
+void Sio5Model::SetGlobal(uint8_t reg, int bank, uint8_t value) {
+    if (reg >= kFirstBanked && reg <= kLastBanked) banked_[bank & 3][reg - kFirstBanked] = value;
+    else globals_[reg % globals_.size()] = value;
+}
+
 // ---------------------------------------------------------------- ports
 
 uint32_t Sio5Model::ReadPort(uint16_t port, unsigned) {

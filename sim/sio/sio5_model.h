@@ -98,6 +98,7 @@ public:
     // ---- state, without side effects ----
     bool config_mode() const { return unlocked_; }
     uint8_t Global(uint8_t reg, int bank = -1) const; // bank -1: the selected one
+    void SetGlobal(uint8_t reg, int bank, uint8_t value);
     uint8_t Device(uint8_t device, uint8_t reg) const { return devices_[device & 15][reg]; }
     void SetDevice(uint8_t device, uint8_t reg, uint8_t value) { devices_[device & 15][reg] = value; }
     uint8_t Monitor(uint8_t reg) const { return hwm_[reg]; }
