@@ -40,6 +40,16 @@ protected:
     T* chip = nullptr;
 };
 
+// Expected port accesses of an index/data pair at port, port + 1.
+using Ops = std::vector<PortOp>;
+inline void Append(Ops& ops, std::initializer_list<PortOp> more) { ops.insert(ops.end(), more); }
+inline void Set(Ops& ops, uint16_t port, uint8_t reg, uint8_t value) {
+    Append(ops, {W(port, reg), W(uint16_t(port + 1), value)});
+}
+inline void Get(Ops& ops, uint16_t port, uint8_t reg, uint8_t value) {
+    Append(ops, {W(port, reg), R(uint16_t(port + 1), value)});
+}
+
 // Little-endian u32 cells as the smart-fan exports take them.
 inline void PutCells(uint8_t* bytes, std::initializer_list<uint32_t> values) {
     int i = 0;

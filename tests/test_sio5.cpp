@@ -12,8 +12,6 @@ using namespace vek::test;
 
 namespace {
 
-using Ops = std::vector<PortOp>;
-
 class Sio5Test : public SioBoardTest<sim::Sio5Model> {
 protected:
     // The chip's context: the primary, or the secondary beside an EC (GTB-493).
@@ -37,14 +35,7 @@ protected:
     }
 };
 
-void Append(Ops& ops, std::initializer_list<PortOp> more) { ops.insert(ops.end(), more); }
 void Enter(Ops& ops, uint16_t port) { Append(ops, {W(port, 0x87), W(port, 0x87)}); }
-void Set(Ops& ops, uint16_t port, uint8_t reg, uint8_t value) {
-    Append(ops, {W(port, reg), W(uint16_t(port + 1), value)});
-}
-void Get(Ops& ops, uint16_t port, uint8_t reg, uint8_t value) {
-    Append(ops, {W(port, reg), R(uint16_t(port + 1), value)});
-}
 void Exit(Ops& ops, uint16_t port) { Append(ops, {W(port, 0xAA)}); }
 
 void WatchdogSetup(Ops& ops, uint16_t port, bool resetOnMonitor) {

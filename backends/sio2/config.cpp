@@ -173,6 +173,10 @@ void RoutePin(Sio2Area& a, int i) {
     // registers and its pin answers 7.
 }
 
+void SetEnvBits(const DeviceContext& ctx, uint8_t reg, uint8_t bits) {
+    EnvWrite(ctx, reg, uint8_t(EnvRead(ctx, reg) | bits));
+}
+
 void ClaimOwnFamilies(DeviceContext& ctx) {
     const Sio2Area& a = Area(ctx);
     ctx.caps[CAP_GPIO] = ctx.gpioSets[0] != 0 ? 1 : 0;
@@ -211,8 +215,10 @@ void Configure(DeviceContext& ctx) {
             Write(CR_MULTI_FUNCTION, uint8_t(Read(CR_MULTI_FUNCTION) & ~MF_KEEP_BIT0));
         }
     }
-    if (a.voltageRegister[6] != 0) EnvWrite(ctx, ENV_VBAT_CONTROL, uint8_t(EnvRead(ctx, ENV_VBAT_CONTROL) | VBAT_ENABLE));
-    EnvWrite(ctx, ENV_ADC_ENABLE, 0xFF);
+    if (a.envBase != NO_BASE) {
+        if (a.voltageRegister[6] != 0) SetEnvBits(ctx, ENV_VBAT_CONTROL, VBAT_ENABLE);
+        EnvWrite(ctx, ENV_ADC_ENABLE, 0xFF);
+    }
 
     if (row != nullptr && row->parallelPortGpio) {
         ConfigMode config;

@@ -67,16 +67,20 @@ private:
 // Entry of (set, pin): set 1 holds entries 0..7, any other set number the
 // second eight. Pins without a routed chip set (code 0xF0, or a chip set with
 // no simple-I/O port) and pins past the set's count are not in the table: 7.
-int Entry(const DeviceContext& ctx, int32_t set, int32_t pin) {
-    if (pin < 1 || pin > 8) return -1;
+// Without the simple-I/O block (nothing answered at initialisation): 10.
+uint32_t Lookup(const DeviceContext& ctx, int32_t set, int32_t pin, int* entry) {
+    const Sio2Area& a = AreaOf<Sio2Area>(ctx);
+    if (a.gpioDataBase == NO_BASE) return VEK_ERR_UNSUPPORTED;
+    if (pin < 1 || pin > 8) return VEK_ERR_ARGUMENT;
     const int i = (set == 1 ? 0 : 8) + pin - 1;
-    if (AreaOf<Sio2Area>(ctx).direction[i] == 0) return -1;
-    return i;
+    if (a.direction[i] == 0) return VEK_ERR_ARGUMENT;
+    *entry = i;
+    return VEK_OK;
 }
 
 uint32_t SetPinDirection(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t direction) {
-    const int i = Entry(ctx, set, pin);
-    if (i < 0) return VEK_ERR_ARGUMENT;
+    int i = 0;
+    if (uint32_t r = Lookup(ctx, set, pin, &i)) return r;
     const Sio2Area& a = Area(ctx);
     GpioScope gpio;
     const uint8_t r = Read(a.direction[i]);
@@ -85,8 +89,8 @@ uint32_t SetPinDirection(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t d
 }
 
 uint32_t ReadPinDirection(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t* direction) {
-    const int i = Entry(ctx, set, pin);
-    if (i < 0) return VEK_ERR_ARGUMENT;
+    int i = 0;
+    if (uint32_t r = Lookup(ctx, set, pin, &i)) return r;
     const Sio2Area& a = Area(ctx);
     GpioScope gpio;
     *direction = (Read(a.direction[i]) & a.mask[i]) ? 0 : 1;
@@ -94,8 +98,8 @@ uint32_t ReadPinDirection(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t*
 }
 
 uint32_t ReadPin(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t* value) {
-    const int i = Entry(ctx, set, pin);
-    if (i < 0) return VEK_ERR_ARGUMENT;
+    int i = 0;
+    if (uint32_t r = Lookup(ctx, set, pin, &i)) return r;
     const Sio2Area& a = Area(ctx);
     GpioScope gpio;
     *value = (PortRead(uint16_t(a.gpioDataBase + a.dataOffset[i])) & a.mask[i]) ? 1 : 0;
@@ -103,8 +107,8 @@ uint32_t ReadPin(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t* value) {
 }
 
 uint32_t WritePin(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t value) {
-    const int i = Entry(ctx, set, pin);
-    if (i < 0) return VEK_ERR_ARGUMENT;
+    int i = 0;
+    if (uint32_t r = Lookup(ctx, set, pin, &i)) return r;
     const Sio2Area& a = Area(ctx);
     GpioScope gpio;
     const uint16_t port = uint16_t(a.gpioDataBase + a.dataOffset[i]);
@@ -118,7 +122,10 @@ uint32_t WritePin(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t value) {
 template <class PinOp>
 uint32_t ForEachPin(DeviceContext& ctx, int32_t set, PinOp op) {
     for (int32_t p = 1; p <= 8; ++p) {
-        if (Entry(ctx, set, p) < 0) continue;
+        int i = 0;
+        const uint32_t found = Lookup(ctx, set, p, &i);
+        if (found == VEK_ERR_ARGUMENT) continue;
+        if (found != VEK_OK) return found;
         if (uint32_t r = op(p)) return r;
     }
     return VEK_OK;
@@ -177,9 +184,11 @@ uint32_t WdtDisable(DeviceContext&) {
 
 constexpr uint8_t kServedHere = 1;
 
+bool NoMonitor(const DeviceContext& ctx) { return AreaOf<Sio2Area>(ctx).envBase == NO_BASE; }
+
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
     const Sio2Area& a = Area(ctx);
-    if (a.cpuTempSource != kServedHere) return VEK_ERR_UNSUPPORTED;
+    if (a.cpuTempSource != kServedHere || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     *value = EnvRead(ctx, a.cpuTempRegister);
     return VEK_OK;
 }
@@ -188,7 +197,7 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t index, double* value) {
     const Sio2Area& a = Area(ctx);
     if (a.tempEnable != kServedHere) return VEK_ERR_UNSUPPORTED;
     if (index > 5) return VEK_ERR_ARGUMENT;
-    if (index > 2 || a.sysTemp[index] == REG_NONE) return VEK_ERR_UNSUPPORTED;
+    if (index > 2 || a.sysTemp[index] == REG_NONE || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     *value = EnvRead(ctx, a.sysTemp[index]);
     return VEK_OK;
 }
@@ -207,7 +216,7 @@ uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     if (channel >= VOLTAGE_CHANNELS) return VEK_ERR_UNSUPPORTED;
     const Sio2Area& a = Area(ctx);
     const uint8_t reg = a.voltageRegister[channel];
-    if (reg == 0) return VEK_ERR_UNSUPPORTED;
+    if (reg == 0 || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     const uint8_t raw = EnvRead(ctx, reg);
     switch (channel) {
     case 0: case 1:
@@ -240,7 +249,7 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     const Sio2Area& a = Area(ctx);
     if (!a.fanPresent[fan]) return VEK_ERR_UNSUPPORTED;
     // A third fan has no tachometer registers on this chip.
-    if (fan == 2) return VEK_ERR_UNSUPPORTED;
+    if (fan == 2 || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     const uint8_t hi = EnvRead(ctx, a.fanCountHigh[fan]);
     if (hi == 0xFF) {
         *rpm = 0;
@@ -258,7 +267,7 @@ uint32_t SetFanSpeed(DeviceContext& ctx, uint32_t fan, int32_t percent) {
     const Sio2Area& a = Area(ctx);
     // Fan 0 has no duty register on any board; a fan that is not fitted has
     // nothing to drive. Neither claims a duty it did not set.
-    if (fan == 0 || !a.fanPresent[fan]) return VEK_ERR_UNSUPPORTED;
+    if (fan == 0 || !a.fanPresent[fan] || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
     const uint8_t duty = uint8_t(percent * 255 / 100); // truncated
     const uint8_t control = a.fan1KeepControl == 1 ? EnvRead(ctx, ENV_FAN_CONTROL) : 0;
     EnvWrite(ctx, ENV_FAN_CONTROL, uint8_t(control | FAN1_PWM_ON));

@@ -100,6 +100,11 @@ struct Sio2Area {
 
 inline Sio2Area& Area(DeviceContext& ctx) { return AreaOf<Sio2Area>(ctx); }
 
+// A base register pair reading 0xFFFF: nothing answered at initialisation.
+// Adding the port offsets would wrap round to the DMA controller's ports, so
+// such a block counts as absent.
+inline constexpr uint16_t NO_BASE = 0xFFFF;
+
 void Pause();
 void PortWrite(uint16_t port, uint8_t value);
 uint8_t PortRead(uint16_t port);

@@ -74,6 +74,7 @@ public:
     bool config_mode() const { return unlocked_; }
     uint8_t Global(uint8_t reg) const { return globals_[reg & 0x3F]; }
     uint8_t Device(uint8_t device, uint8_t reg) const { return devices_[device & 15][reg]; }
+    void SetDevice(uint8_t device, uint8_t reg, uint8_t value) { devices_[device & 15][reg] = value; }
     uint8_t Env(uint8_t reg) const { return env_[reg]; }
     void SetEnv(uint8_t reg, uint8_t value) { env_[reg] = value; }
     uint8_t Latch(int set) const { return latch_.at(set - 1); }
