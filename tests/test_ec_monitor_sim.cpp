@@ -34,7 +34,10 @@ TEST_F(EcBoardTest, EveryEcBoardShowsPlausibleSensors) {
         for (uint32_t sensor : {0u, 1u, 6u}) {
             double t = -1;
             const VEK_RESULT r = VEK_HWM_Temperature(sensor, &t);
-            ASSERT_TRUE(r == VEK_OK || r == VEK_ERR_UNSUPPORTED) << row.name << " sensor " << sensor << ": " << r;
+            // A ChipKind 2 second chip knows six sensors: 6 is out of its range.
+            const bool sio2Range = OwnerMode(row.tempOwners) == KIND_SIO2 && sensor > 5 && r == VEK_ERR_ARGUMENT;
+            ASSERT_TRUE(r == VEK_OK || r == VEK_ERR_UNSUPPORTED || sio2Range)
+                << row.name << " sensor " << sensor << ": " << r;
             if (r == VEK_OK) {
                 EXPECT_TRUE(t > 0 && t < 110) << row.name << " sensor " << sensor << ": " << t;
                 ++temps;
