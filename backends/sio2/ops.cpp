@@ -10,20 +10,6 @@ namespace vek::sio2 {
 
 // ---------------------------------------------------------------- access
 
-void Pause() { hal::Delay(*IoDelayOf(KIND_SIO2)); }
-
-void PortWrite(uint16_t port, uint8_t value) {
-    hal::WritePortByte(port, value);
-    Pause();
-}
-
-uint8_t PortRead(uint16_t port) {
-    uint8_t v = 0xFF;
-    hal::ReadPortByte(port, &v);
-    Pause();
-    return v;
-}
-
 ConfigMode::ConfigMode() {
     for (uint8_t k : KEY) PortWrite(INDEX_PORT, k);
 }
@@ -208,9 +194,6 @@ constexpr uint32_t kLastVoltageIndex = 17;
 constexpr double kNarrowAdcLimit = 3.3;
 constexpr uint32_t kBoardDividedChannel2 = 53; // wide ADC, yet its channel 2 is divided
 
-// A pair without a lower resistor reads unscaled rather than divide by zero.
-double Scale(const Divider& d) { return d.lower != 0 ? (d.upper + d.lower) / d.lower : 1.0; }
-
 uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     if (channel > kLastVoltageIndex) return VEK_ERR_ARGUMENT;
     if (channel >= VOLTAGE_CHANNELS) return VEK_ERR_UNSUPPORTED;
@@ -224,14 +207,14 @@ uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
         break;
     case 2: {
         const bool divided = a.adcFullScale <= kNarrowAdcLimit || ctx.boardId == kBoardDividedChannel2;
-        *value = raw / 255.0 * a.adcFullScale * (divided ? Scale(a.divider[2]) : 1.0);
+        *value = raw / 255.0 * a.adcFullScale * (divided ? a.divider[2].Scale() : 1.0);
         break;
     }
     case 6:
         *value = raw * 2 * a.voltageLsb;
         break;
     default:
-        *value = raw * Scale(a.divider[channel]) * a.voltageLsb;
+        *value = raw * a.divider[channel].Scale() * a.voltageLsb;
         break;
     }
     return VEK_OK;

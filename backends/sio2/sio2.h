@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "api/backend.h"
+#include "backends/superio/superio.h"
 #include "platform/context.h"
 
 namespace vek::sio2 {
@@ -67,10 +68,7 @@ inline constexpr uint8_t REG_NONE = 0xFF;
 inline constexpr int PIN_ENTRIES = 16;     // entries 1..8 set 1, 9..16 set 2
 inline constexpr uint32_t VOLTAGE_CHANNELS = 7;
 
-struct Divider {
-    double upper;
-    double lower;
-};
+using superio::Divider;
 
 // This backend's part of a DeviceContext (watchdog bookkeeping lives in
 // DeviceContext::wdtSio12).
@@ -105,9 +103,9 @@ inline Sio2Area& Area(DeviceContext& ctx) { return AreaOf<Sio2Area>(ctx); }
 // such a block counts as absent.
 inline constexpr uint16_t NO_BASE = 0xFFFF;
 
-void Pause();
-void PortWrite(uint16_t port, uint8_t value);
-uint8_t PortRead(uint16_t port);
+inline void Pause() { superio::Pause(KIND_SIO2); }
+inline void PortWrite(uint16_t port, uint8_t value) { superio::PortWrite(KIND_SIO2, port, value); }
+inline uint8_t PortRead(uint16_t port) { return superio::PortRead(KIND_SIO2, port); }
 
 // Configuration mode for the guard's lifetime: the key on entry, the lock bit on exit.
 class ConfigMode {

@@ -18,20 +18,6 @@ uint16_t g_indexPort = PORT_FALLBACK;
 uint16_t IndexPort() { return g_indexPort; }
 void SetIndexPort(uint16_t port) { g_indexPort = port; }
 
-void Pause() { hal::Delay(*IoDelayOf(KIND_SIO5)); }
-
-void PortWrite(uint16_t port, uint8_t value) {
-    hal::WritePortByte(port, value);
-    Pause();
-}
-
-uint8_t PortRead(uint16_t port) {
-    uint8_t v = 0xFF;
-    hal::ReadPortByte(port, &v);
-    Pause();
-    return v;
-}
-
 ConfigMode::ConfigMode() : port_(g_indexPort) {
     PortWrite(port_, KEY_ENTER);
     PortWrite(port_, KEY_ENTER);
@@ -243,17 +229,13 @@ constexpr double kChannel3Scale = 4.28;   // the chip's own 3.3 V-class input sc
 constexpr double kAltVoltage0Lsb = 0.00488;
 constexpr double kAltVoltage0Offset = 0.69;
 
-// A pair with no lower resistor would divide by zero: such a channel reads
-// unscaled (k = 1). No board row has one on a wired channel.
-double DividerScale(const Divider& d) { return d.lower != 0 ? (d.upper + d.lower) / d.lower : 1.0; }
-
 double ChannelScale(const Sio5Area& a, uint32_t channel) {
     const Divider& d = a.divider[channel];
     switch (channel) {
     case 0: return 1.0;
-    case 3: return d.upper == 0 ? kChannel3Scale : DividerScale(d);
-    case 4: case 5: return DividerScale(d);
-    default: return d.upper == 0 ? 1.0 : DividerScale(d);
+    case 3: return d.upper == 0 ? kChannel3Scale : d.Scale();
+    case 4: case 5: return d.Scale();
+    default: return d.upper == 0 ? 1.0 : d.Scale();
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "api/backend.h"
+#include "backends/superio/superio.h"
 #include "platform/context.h"
 
 namespace vek::sio5 {
@@ -76,10 +77,7 @@ inline constexpr uint32_t LAST_FAN = 12;
 inline constexpr int SMART_POINTS = 4;
 inline constexpr double VOLTAGE_LSB = 0.008;
 
-struct Divider {
-    double upper; // R1
-    double lower; // R2
-};
+using superio::Divider;
 
 struct FanDescriptor {
     uint8_t present;
@@ -114,9 +112,9 @@ uint16_t IndexPort();
 void SetIndexPort(uint16_t port);
 
 // Port access with the backend's pause after each one.
-void PortWrite(uint16_t port, uint8_t value);
-uint8_t PortRead(uint16_t port);
-void Pause();
+inline void Pause() { superio::Pause(KIND_SIO5); }
+inline void PortWrite(uint16_t port, uint8_t value) { superio::PortWrite(KIND_SIO5, port, value); }
+inline uint8_t PortRead(uint16_t port) { return superio::PortRead(KIND_SIO5, port); }
 
 // Configuration mode, held for the guard's lifetime. Exits at the port it
 // entered on.

@@ -110,13 +110,9 @@ void Sio2Model::WriteRegister(uint8_t reg, uint8_t value) {
     const uint8_t device = globals_[kDeviceSelect] & 15;
     Reg(reg) = value;
     if (device == kGpioDevice && reg == kWdtCount) {
-        if (value == 0) {
-            wdt_.running = false;
-        } else {
-            const int64_t unit = (devices_[kGpioDevice][kWdtControl] & kWdtSeconds) ? kNsPerSecond : 60 * kNsPerSecond;
-            wdt_.running = true;
-            wdt_.deadlineNs = machine_.now_ns() + value * unit;
-        }
+        const int64_t unit = (devices_[kGpioDevice][kWdtControl] & kWdtSeconds) ? kNsPerSecond : 60 * kNsPerSecond;
+        if (value == 0) wdt_.Stop();
+        else wdt_.Start(machine_.now_ns(), value * unit);
     }
     const bool moved = (device == kEnvDevice && (reg == kEnvBaseHigh || reg == kEnvBaseLow)) ||
                        (device == kGpioDevice && (reg == kGpioBaseHigh || reg == kGpioBaseLow));
@@ -129,12 +125,7 @@ void Sio2Model::WriteRegister(uint8_t reg, uint8_t value) {
 }
 
 void Sio2Model::Tick() {
-    if (wdt_.running && machine_.now_ns() >= wdt_.deadlineNs) {
-        wdt_.running = false;
-        ++wdt_.expiries;
-        wdt_.lastExpiryNs = wdt_.deadlineNs;
-        devices_[kGpioDevice][kWdtCount] = 0;
-    }
+    if (wdt_.Poll(machine_.now_ns())) devices_[kGpioDevice][kWdtCount] = 0;
 }
 
 const Sio2Model::Watchdog& Sio2Model::watchdog() {

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "sim/devices.h"
+#include "sim/sio/countdown.h"
 #include "sim/machine.h"
 
 namespace vek::sim {
@@ -56,12 +57,7 @@ public:
     static constexpr uint8_t kWdtControl = 0x72, kWdtCount = 0x73, kWdtSeconds = 0x80;
     static constexpr uint32_t kTachClock = 680'000;
 
-    struct Watchdog {
-        bool running = false;
-        int64_t deadlineNs = 0;
-        int expiries = 0;
-        int64_t lastExpiryNs = -1;
-    };
+    using Watchdog = Countdown;
 
     Sio2Model(Machine& machine, Sio2Wiring wiring);
     ~Sio2Model() override;

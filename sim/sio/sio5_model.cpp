@@ -136,7 +136,7 @@ void Sio5Model::WriteRegister(uint8_t reg, uint8_t value) {
             const uint8_t fired = uint8_t(control & kWdtFired & ~value); // write 1 clears
             const bool unitChanged = ((control ^ value) & kWdtMinutes) != 0;
             control = uint8_t((value & ~kWdtFired) | fired);
-            if (!(control & kWdtEnable)) wdt_.running = false;
+            if (!(control & kWdtEnable)) wdt_.Stop();
             else if (!wasEnabled || unitChanged) StartWatchdog();
             return;
         }
@@ -156,21 +156,15 @@ void Sio5Model::StartWatchdog() {
     const uint8_t count = devices_[kWdtDevice][kWdtCount];
     const bool active = devices_[kWdtDevice][kActivate] & 1;
     if (count == 0 || !active) {
-        wdt_.running = false;
+        wdt_.Stop();
         return;
     }
     const int64_t unitNs = (devices_[kWdtDevice][kWdtControl] & kWdtMinutes) ? 60 * kNsPerSecond : kNsPerSecond;
-    wdt_.running = true;
-    wdt_.deadlineNs = machine_.now_ns() + count * unitNs;
+    wdt_.Start(machine_.now_ns(), count * unitNs);
 }
 
 void Sio5Model::Tick() {
-    if (wdt_.running && machine_.now_ns() >= wdt_.deadlineNs) {
-        wdt_.running = false;
-        ++wdt_.expiries;
-        wdt_.lastExpiryNs = wdt_.deadlineNs;
-        devices_[kWdtDevice][kWdtControl] |= kWdtFired;
-    }
+    if (wdt_.Poll(machine_.now_ns())) devices_[kWdtDevice][kWdtControl] |= kWdtFired;
 }
 
 const Sio5Model::Watchdog& Sio5Model::watchdog() {

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "sim/devices.h"
+#include "sim/sio/countdown.h"
 #include "sim/machine.h"
 
 namespace vek::sim {
@@ -81,12 +82,7 @@ public:
     static constexpr std::array<uint8_t, 10> kPortBase = {0xF0, 0xE0, 0xD0, 0xC0, 0xB0,
                                                           0xA0, 0x90, 0x80, 0x88, 0x98};
 
-    struct Watchdog {
-        bool running = false;
-        int64_t deadlineNs = 0;
-        int expiries = 0;
-        int64_t lastExpiryNs = -1;
-    };
+    using Watchdog = Countdown;
 
     Sio5Model(Machine& machine, Sio5Wiring wiring);
     ~Sio5Model() override;
