@@ -223,7 +223,7 @@ void Configure(DeviceContext& ctx) {
     if (row != nullptr && row->parallelPortGpio) {
         ConfigMode config;
         SelectDevice(LDN_PARALLEL);
-        SetBits(PARALLEL_MODE, 0x08);
+        SetBits(PARALLEL_MODE, PARALLEL_PINS_SHARED);
     }
     if (ctx.isSecondary) ClaimOwnFamilies(ctx);
     if (row != nullptr)

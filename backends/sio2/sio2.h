@@ -47,8 +47,9 @@ inline constexpr uint8_t WDT_CONTROL_BASE = 0xC0;
 inline constexpr uint8_t WDT_UNIT_SECONDS = 0x80;
 inline constexpr uint8_t WDT_COUNT = 0x73;
 
-// Logical device 3 extra (board 26).
+// Logical device 3 (board 26): its mode register's bit 3 shares the port's pins.
 inline constexpr uint8_t PARALLEL_MODE = 0xF0;
+inline constexpr uint8_t PARALLEL_PINS_SHARED = 0x08;
 
 // Environment-controller registers.
 inline constexpr uint16_t ENV_INDEX_OFFSET = 5;
