@@ -507,17 +507,24 @@ TEST_F(Sio5Test, ChipLeftOpenByAnotherProcessIsLockedAfterEveryCall) {
 }
 
 TEST_F(Sio5Test, ChipThatNeverAnswersLeavesTheMonitorUnfound) {
-    UseBoard(131);
-    chip->SetDeaf(true);
-    ASSERT_EQ(Init(), VEK_OK);
-    EXPECT_EQ(sio5::IndexPort(), 0x2E);
-    EXPECT_EQ(area().hwmIndexPort, 0);
-    EXPECT_TRUE(PortOps(machine(), 0, 0x2D).empty()); // no wrap-round to low ports
-    machine().ClearTrace();
-    double v = 0;
-    EXPECT_EQ(VEK_HWM_Voltage(0, &v), VEK_ERR_UNSUPPORTED);
-    EXPECT_EQ(VEK_HWM_Temperature(0, &v), VEK_ERR_UNSUPPORTED);
-    EXPECT_TRUE(machine().trace().empty());
+    // Wherever the chip sits, silence at 0x4E sends the probe to 0x2E.
+    for (uint32_t id : {131u, 133u}) {
+        attached.reset();
+        board.reset();
+        UseBoard(id);
+        chip->SetDeaf(true);
+        ASSERT_EQ(Init(), VEK_OK) << id;
+        EXPECT_EQ(sio5::IndexPort(), 0x2E) << id;
+        EXPECT_EQ(area().hwmIndexPort, 0) << id;
+        EXPECT_TRUE(PortOps(machine(), 0, 0x2D).empty()) << id; // no wrap-round to low ports
+        machine().ClearTrace();
+        double v = 0;
+        uint32_t rpm = 0;
+        EXPECT_EQ(VEK_HWM_Voltage(0, &v), VEK_ERR_UNSUPPORTED);
+        EXPECT_EQ(VEK_HWM_Temperature(0, &v), VEK_ERR_UNSUPPORTED);
+        EXPECT_EQ(VEK_HWM_GetFanSpeed(0, &rpm), VEK_ERR_UNSUPPORTED);
+        EXPECT_TRUE(machine().trace().empty()) << id;
+    }
 }
 
 } // namespace

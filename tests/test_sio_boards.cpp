@@ -121,9 +121,21 @@ TEST_F(SioBoardsTest, EveryRowInitialisesAndServesItsFamilies) {
         expect(kWdt, CAP_WDT, VEK_WDT_Trigger() != VEK_ERR_UNSUPPORTED && VEK_WDT_Disable() == VEK_OK);
         double v = 0;
         uint32_t rpm = 0;
-        expect(kTemp, CAP_TEMPERATURE, AnyNot10(0, 6, [&](uint32_t i) { return VEK_HWM_Temperature(i, &v); }));
+        expect(kTemp, CAP_TEMPERATURE, AnyNot10(0, 6, [&](uint32_t i) {
+                   const uint32_t r = VEK_HWM_Temperature(i, &v);
+                   if (r == VEK_OK) {
+                       EXPECT_TRUE(v > 0 && v < 110) << name << " sensor " << i << ": " << v;
+                   }
+                   return r;
+               }));
         expect(kCpu, CAP_CPU_TEMPERATURE, VEK_HWM_CPUTemperature(0, &v) == VEK_OK);
-        expect(kVolt, CAP_VOLTAGE, AnyNot10(0, 18, [&](uint32_t i) { return VEK_HWM_Voltage(i, &v); }));
+        expect(kVolt, CAP_VOLTAGE, AnyNot10(0, 18, [&](uint32_t i) {
+                   const uint32_t r = VEK_HWM_Voltage(i, &v);
+                   if (r == VEK_OK) {
+                       EXPECT_TRUE(v > 0.3 && v < 20) << name << " channel " << i << ": " << v;
+                   }
+                   return r;
+               }));
         expect(kFan, CAP_FAN, AnyNot10(0, 12, [&](uint32_t i) { return VEK_HWM_GetFanSpeed(i, &rpm); }));
         EXPECT_TRUE(ChipLocked()) << name;
     }
