@@ -27,7 +27,7 @@ constexpr RegisterMap kNoRegisters = {
 
 constexpr ZkecRow kRows[] = {
     // SBX-870, hardware revision A: the power-management controller beside the EC.
-    {.boardId = 70, .subtype = 1, .encoding = Encoding::Pmbus,
+    {.boardId = 70, .subtype = 1,
      .map = {.enabled = 1,
              .voltage11 = {.low = 0x94, .high = 0x95},
              .voltage12 = {.low = 0x96, .high = 0x97},
@@ -107,13 +107,12 @@ void Configure(DeviceContext& ctx) {
     ctx.gpioSets[0] = 0;
     ctx.gpioSets[1] = 0;
     ZkecArea& a = Area(ctx);
-    a = ZkecArea{.map = kNoRegisters, .encoding = Encoding::Raw};
+    a = ZkecArea{.map = kNoRegisters};
 
     const ZkecRow* row = FindRow(ctx.boardId, ctx.subtype);
     if (row == nullptr) return;
     for (Capability c : kServedCaps) ctx.caps[c] = 1;
     a.map = row->map;
-    a.encoding = row->encoding;
     if (!hal::ZkecOpen()) {
         for (Capability c : kServedCaps) ctx.caps[c] = 0;
         a.map.enabled = 0;
@@ -129,10 +128,6 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     const WordRegisters regs = fan == kFan7 ? a.map.fan7 : a.map.fan8;
     if (Absent(regs)) return VEK_ERR_UNSUPPORTED;
     const uint16_t raw = ReadWord(regs);
-    if (a.encoding == Encoding::Raw) {
-        *rpm = raw;
-        return VEK_OK;
-    }
     if (raw == 0) return VEK_ERR_DEVICE;
     *rpm = Linear11Speed(raw);
     return VEK_OK;
@@ -148,10 +143,6 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t sensor, double* value) {
     else return sensor <= kLastPlainSensor ? VEK_ERR_UNSUPPORTED : VEK_ERR_ARGUMENT;
     if (Absent(regs)) return VEK_ERR_UNSUPPORTED;
     const uint16_t raw = ReadWord(regs);
-    if (a.encoding == Encoding::Raw) {
-        *value = raw;
-        return VEK_OK;
-    }
     if (raw == 0) return VEK_ERR_DEVICE;
     *value = Linear11(raw);
     return VEK_OK;
@@ -166,10 +157,6 @@ uint32_t Voltage(DeviceContext& ctx, uint32_t index, double* value) {
     const WordRegisters regs = index == kVoltage11 ? a.map.voltage11 : a.map.voltage12;
     if (Absent(regs) || (index == kVoltage12 && a.map.voltage12Exponent == REG_ABSENT)) return VEK_ERR_UNSUPPORTED;
     const uint16_t raw = ReadWord(regs);
-    if (a.encoding == Encoding::Raw) {
-        *value = raw;
-        return VEK_OK;
-    }
     if (index == kVoltage11) {
         *value = Linear11(raw);
         return VEK_OK;

@@ -37,23 +37,17 @@ struct RegisterMap {
 };
 static_assert(sizeof(RegisterMap) == 14);
 
-// How a board's controller encodes its readings.
-enum class Encoding : uint8_t {
-    Raw,   // the 16-bit word is the value
-    Pmbus, // fans and temperatures and rail 11 LINEAR11, rail 12 LINEAR16
-};
-
 // Per-chip area inside the DeviceContext.
 struct ZkecArea {
     RegisterMap map;
-    Encoding encoding;
 };
 
-// One board whose second chip is this controller.
+// One board whose second chip is this controller. Readings are PMBus words:
+// fans, temperatures and rail 11 LINEAR11, rail 12 LINEAR16. (Only a board with
+// a row opens the device, so no other encoding can ever be read.)
 struct ZkecRow {
     uint32_t boardId;
     uint32_t subtype; // on board 70: the EC's hardware revision
-    Encoding encoding;
     RegisterMap map;
 };
 

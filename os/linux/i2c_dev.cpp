@@ -8,19 +8,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <new>
 #include <optional>
 #include <sstream>
 #include <vector>
 
+#include "os/linux/sysfs.h"
+
 namespace vek::os {
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr uint32_t kOpenFailed = 6;
 enum TransferStatus : uint32_t {
@@ -56,13 +56,6 @@ std::string Trim(const std::string& s) {
     return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
 }
 
-std::string FirstLine(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    std::getline(in, line);
-    return Trim(line);
-}
-
 // "NAME=ADAPTER" entries separated by `separator`; lines starting with '#' are comments.
 std::optional<std::string> FindEntry(std::istream& in, char separator, const std::string& name) {
     std::string entry;
@@ -95,24 +88,23 @@ int BusNumber(const std::string& text) {
 
 struct Adapter {
     int bus;
-    fs::path dir;
+    std::string dir;
 };
 
 std::vector<Adapter> Adapters() {
     std::vector<Adapter> list;
-    std::error_code ec;
-    for (const fs::directory_entry& e : fs::directory_iterator(g_adapters, ec)) {
-        const int bus = BusNumber(e.path().filename().string());
-        if (bus >= 0) list.push_back({bus, e.path()});
+    for (const std::string& entry : sysfs::Entries(g_adapters)) {
+        const int bus = BusNumber(entry);
+        if (bus >= 0) list.push_back({bus, g_adapters + "/" + entry});
     }
     std::sort(list.begin(), list.end(), [](const Adapter& a, const Adapter& b) { return a.bus < b.bus; });
     return list;
 }
 
 // Last segment of an ACPI path such as "\_SB_.PCI0.I2C0".
-bool AcpiNodeIs(const fs::path& adapter, const std::string& name) {
-    for (const char* link : {"firmware_node/path", "device/firmware_node/path"}) {
-        const std::string path = FirstLine(adapter / link);
+bool AcpiNodeIs(const std::string& adapter, const std::string& name) {
+    for (const char* link : {"/firmware_node/path", "/device/firmware_node/path"}) {
+        const std::string path = sysfs::FirstLine(adapter + link);
         const size_t dot = path.find_last_of(".\\");
         if (!path.empty() && path.substr(dot == std::string::npos ? 0 : dot + 1) == name) return true;
     }
@@ -121,7 +113,7 @@ bool AcpiNodeIs(const fs::path& adapter, const std::string& name) {
 
 int ByName(const std::vector<Adapter>& adapters, const std::string& name) {
     for (const Adapter& a : adapters)
-        if (FirstLine(a.dir / "name") == name) return a.bus;
+        if (sysfs::FirstLine(a.dir + "/name") == name) return a.bus;
     return -1;
 }
 
@@ -202,8 +194,9 @@ uint32_t I2cOpen(uint32_t controller, uint8_t address7, void** handle) {
     *handle = nullptr;
     const int bus = ResolveI2cController(controller);
     if (bus < 0 || address7 > 0x7F) return kOpenFailed;
-    const std::string node = g_devices + "/i2c-" + std::to_string(bus);
-    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    char node[32];
+    std::snprintf(node, sizeof node, "/i2c-%d", bus);
+    const int fd = ::open((g_devices + node).c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) return kOpenFailed;
     unsigned long functions = 0;
     // I2C_SLAVE (not I2C_SLAVE_FORCE): an address a kernel driver has bound is
