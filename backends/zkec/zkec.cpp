@@ -87,6 +87,14 @@ uint16_t ReadWord(WordRegisters r) {
     return uint16_t((high << 8) | low);
 }
 
+// A fan or sensor word: 10 without registers, 17 when the controller reports 0
+// (no reading).
+uint32_t ReadReading(WordRegisters regs, uint16_t* raw) {
+    if (Absent(regs)) return VEK_ERR_UNSUPPORTED;
+    *raw = ReadWord(regs);
+    return *raw == 0 ? VEK_ERR_DEVICE : VEK_OK;
+}
+
 // PMBus number formats. The exponent is five-bit two's complement; LINEAR11's
 // mantissa is eleven-bit two's complement. Decoding both as signed (rather than
 // as plain bit fields) keeps sub-zero temperatures negative and lets a
@@ -125,10 +133,8 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     const ZkecArea& a = Area(ctx);
     if (fan > kFan8) return VEK_ERR_ARGUMENT;
     if (fan < kFan7) return VEK_ERR_UNSUPPORTED;
-    const WordRegisters regs = fan == kFan7 ? a.map.fan7 : a.map.fan8;
-    if (Absent(regs)) return VEK_ERR_UNSUPPORTED;
-    const uint16_t raw = ReadWord(regs);
-    if (raw == 0) return VEK_ERR_DEVICE;
+    uint16_t raw = 0;
+    if (uint32_t r = ReadReading(fan == kFan7 ? a.map.fan7 : a.map.fan8, &raw)) return r;
     *rpm = Linear11Speed(raw);
     return VEK_OK;
 }
@@ -141,9 +147,8 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t sensor, double* value) {
     if (sensor == kSensorA || sensor == kSensorAAlias) regs = a.map.tempA;
     else if (sensor == kSensorB || sensor == kSensorBAlias) regs = a.map.tempB;
     else return sensor <= kLastPlainSensor ? VEK_ERR_UNSUPPORTED : VEK_ERR_ARGUMENT;
-    if (Absent(regs)) return VEK_ERR_UNSUPPORTED;
-    const uint16_t raw = ReadWord(regs);
-    if (raw == 0) return VEK_ERR_DEVICE;
+    uint16_t raw = 0;
+    if (uint32_t r = ReadReading(regs, &raw)) return r;
     *value = Linear11(raw);
     return VEK_OK;
 }
