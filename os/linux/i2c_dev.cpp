@@ -136,7 +136,6 @@ uint32_t SmbusTransfer(const Handle& h, const uint8_t* write, uint32_t wlen, uin
                        uint32_t* transferred) {
     i2c_smbus_data data{};
     i2c_smbus_ioctl_data args{};
-    args.data = &data;
     const bool blockWrite = rlen == 0 && wlen >= 3 && wlen - 1 <= I2C_SMBUS_BLOCK_MAX;
     const bool blockRead = wlen == 1 && rlen >= 2 && rlen <= I2C_SMBUS_BLOCK_MAX;
     if (wlen == 1 && rlen == 0) {
