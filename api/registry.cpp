@@ -6,6 +6,7 @@
 #include "backends/handlers/handlers.h"
 #include "backends/sio2/sio2.h"
 #include "backends/sio5/sio5.h"
+#include "backends/zkec/zkec.h"
 #include "smbus/transactions.h"
 
 namespace vek {
@@ -32,6 +33,8 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &sio2::Ops();
     case KIND_SIO5:
         return &sio5::Ops();
+    case KIND_ZKEC:
+        return &zkec::Ops();
     default:
         return nullptr;
     }
@@ -45,7 +48,7 @@ const BackendOps* BackendFor(uint32_t kind) {
 }
 
 const EcBoardOps* EcBoard() { return g_overrides.ec ? g_overrides.ec : &ec::BoardOps(); }
-const ZkecOps* Zkec() { return g_overrides.zkec; }
+const ZkecOps* Zkec() { return g_overrides.zkec ? g_overrides.zkec : &zkec::VersionOps(); }
 const SmbusOps* Smbus() { return g_overrides.smbus ? g_overrides.smbus : &smbus::Ops(); }
 const SpecialOps* Special() { return g_overrides.special ? g_overrides.special : &special::Ops(); }
 

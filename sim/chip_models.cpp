@@ -11,6 +11,7 @@ void AddChipModels(Board& board) {
     AddSmbusModels(board);
     AddSio5Models(board);
     AddSio2Models(board);
+    AddZkecModels(board);
 }
 
 } // namespace vek::sim
