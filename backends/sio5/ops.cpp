@@ -347,8 +347,9 @@ uint32_t SetFanSpeed(DeviceContext& ctx, uint32_t fan, int32_t percent) {
     // Boards whose fans have no duty register would aim the write at monitor
     // register 0x00: they have no duty control to offer.
     if (f.duty == 0) return VEK_ERR_UNSUPPORTED;
-    uint32_t ignored = WriteFanMode(ctx, fan, FAN_MODE_MANUAL);
-    (void)ignored;
+    // The duty register works whatever the mode write said (a fan without a
+    // mode field is driven by its duty alone).
+    (void)WriteFanMode(ctx, fan, FAN_MODE_MANUAL);
     ConfigMode config;
     HwmWrite(ctx, f.duty, DutyByte(percent));
     return VEK_OK;
@@ -391,8 +392,7 @@ uint32_t SetSmartfan(DeviceContext& ctx, uint32_t fan, int32_t mode, uint8_t* te
     for (int i = 0; i < SMART_POINTS; ++i)
         if (duties[i] < 0 || duties[i] > 100) return VEK_ERR_ARGUMENT;
     const FanDescriptor& f = a.fans[fan];
-    uint32_t ignored = WriteFanMode(ctx, fan, FAN_MODE_SMART);
-    (void)ignored;
+    (void)WriteFanMode(ctx, fan, FAN_MODE_SMART); // the curve is written either way
     DeviceScope hwm(LDN_HWM);
     for (int i = 0; i < SMART_POINTS; ++i) {
         uint32_t t = 0;
