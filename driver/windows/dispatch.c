@@ -129,7 +129,7 @@ typedef struct memory_request {
     uint32_t bytes;
 } memory_request;
 
-/* Decodes and checks the 16-byte header; *bytes_out is unit * count. */
+/* Decodes and checks the 16-byte header (r->bytes = unit * count) against the rules. */
 static int32_t memory_header(const uint8_t* b, int write, memory_request* r) {
     r->address = get64(b);
     r->unit = get32(b + 8);
@@ -139,10 +139,12 @@ static int32_t memory_header(const uint8_t* b, int write, memory_request* r) {
     if (count > ZK_MAX_MEMORY_BYTES / r->unit) return ZK_STATUS_ACCESS_DENIED;
     r->bytes = r->unit * count;
     if ((r->address & (r->unit - 1)) != 0) return ZK_STATUS_INVALID_PARAMETER;
+    if (!zk_memory_window_allowed(r->address, r->bytes, write, gpio_block_base())) return ZK_STATUS_ACCESS_DENIED;
+    /* Asked only for a window address: the list is rebuilt on every call. */
     const zk_phys_range* ram = zk_hw_ram_ranges();
-    const int allowed = zk_memory_allowed(r->address, r->bytes, write, ram, gpio_block_base());
+    const int clear = zk_memory_clear_of_ram(r->address, r->bytes, ram);
     if (ram != NULL) zk_hw_ram_ranges_free(ram);
-    return allowed ? ZK_STATUS_SUCCESS : ZK_STATUS_ACCESS_DENIED;
+    return clear ? ZK_STATUS_SUCCESS : ZK_STATUS_ACCESS_DENIED;
 }
 
 /* Unit-wide accesses to a mapping made uncached for this request alone. */

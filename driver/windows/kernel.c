@@ -29,7 +29,8 @@ _Static_assert(sizeof(PHYSICAL_MEMORY_RANGE) == sizeof(zk_phys_range), "range la
 static PDEVICE_OBJECT g_device;
 static UNICODE_STRING g_device_name, g_link_name;
 static LONG g_handles;
-static EX_RUNDOWN_REF g_in_flight;  /* unload waits for requests being served */
+static volatile LONG g_in_flight;   /* requests being served; unload waits for none */
+static volatile LONG g_unloading;
 static zk_port_ranges g_bar_ranges; /* taken once at start, read-only afterwards */
 
 /* ---------------------------------------------------------------- guarded instructions */
@@ -159,13 +160,16 @@ static NTSTATUS NTAPI on_create(PDEVICE_OBJECT device, PIRP irp) {
     /* The device itself is the only name: nothing opens below it. */
     if (stack->FileObject != NULL && stack->FileObject->FileName.Length != 0)
         return complete(irp, STATUS_ACCESS_DENIED, 0);
+    /* Marks the file object as counted: a host may send a close for a refused open too. */
+    if (stack->FileObject != NULL) stack->FileObject->FsContext = &g_handles;
     InterlockedIncrement(&g_handles);
     return complete(irp, STATUS_SUCCESS, FILE_OPENED);
 }
 
 static NTSTATUS NTAPI on_close(PDEVICE_OBJECT device, PIRP irp) {
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     (void)device;
-    InterlockedDecrement(&g_handles);
+    if (stack->FileObject == NULL || stack->FileObject->FsContext == &g_handles) InterlockedDecrement(&g_handles);
     return complete(irp, STATUS_SUCCESS, 0);
 }
 
@@ -174,12 +178,16 @@ static NTSTATUS NTAPI on_control(PDEVICE_OBJECT device, PIRP irp) {
     uint32_t returned = 0;
     NTSTATUS status;
     (void)device;
-    if (!ExAcquireRundownProtection(&g_in_flight)) return complete(irp, STATUS_DELETE_PENDING, 0);
+    InterlockedIncrement(&g_in_flight);
+    if (g_unloading) {
+        InterlockedDecrement(&g_in_flight);
+        return complete(irp, STATUS_DELETE_PENDING, 0);
+    }
     status = zk_dispatch(stack->Parameters.DeviceIoControl.IoControlCode, irp->AssociatedIrp.SystemBuffer,
                          stack->Parameters.DeviceIoControl.InputBufferLength,
                          stack->Parameters.DeviceIoControl.OutputBufferLength, &returned,
                          (uint32_t)InterlockedCompareExchange(&g_handles, 0, 0), &g_bar_ranges);
-    ExReleaseRundownProtection(&g_in_flight);
+    InterlockedDecrement(&g_in_flight);
     return complete(irp, status, NT_SUCCESS(status) ? returned : 0);
 }
 
@@ -191,8 +199,11 @@ static NTSTATUS NTAPI on_other(PDEVICE_OBJECT device, PIRP irp) {
 /* Requests are served synchronously; unload waits for those under way, then
  * removes both names. No mapping outlives its request. */
 static VOID NTAPI on_unload(PDRIVER_OBJECT driver) {
+    LARGE_INTEGER pause;
     (void)driver;
-    ExWaitForRundownProtectionRelease(&g_in_flight);
+    pause.QuadPart = -1000; /* 100 us, relative */
+    InterlockedExchange(&g_unloading, 1);
+    while (InterlockedCompareExchange(&g_in_flight, 0, 0) != 0) KeDelayExecutionThread(KernelMode, FALSE, &pause);
     IoDeleteSymbolicLink(&g_link_name);
     IoDeleteDevice(g_device);
     g_device = NULL;
@@ -203,7 +214,6 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry) {
     (void)registry;
     RtlInitUnicodeString(&g_device_name, DEVICE_NAME);
     RtlInitUnicodeString(&g_link_name, LINK_NAME);
-    ExInitializeRundownProtection(&g_in_flight);
     zk_collect_bar_ranges(&g_bar_ranges);
 
     status = IoCreateDevice(driver, 0, &g_device_name, DEVICE_TYPE_ZELKORAN, FILE_DEVICE_SECURE_OPEN, FALSE,

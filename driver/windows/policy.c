@@ -184,14 +184,18 @@ static int inside(uint64_t a, uint64_t a_size, uint64_t base, uint64_t size) {
     return a >= base && a - base <= size && a_size <= size - (a - base);
 }
 
-int zk_memory_allowed(uint64_t address, uint32_t bytes, int write, const zk_phys_range* ram, uint64_t gpio_block) {
+int zk_memory_window_allowed(uint64_t address, uint32_t bytes, int write, uint64_t gpio_block) {
     if (bytes == 0 || bytes > ZK_MAX_MEMORY_BYTES) return 0;
     if (address > UINT64_MAX - bytes) return 0;
-    if (ram == NULL) return 0;
-    for (const zk_phys_range* r = ram; r->size != 0; ++r)
-        if (overlaps(address, bytes, r->base, r->size)) return 0;
     for (size_t i = 0; i < COUNT(kMemoryWindows); ++i)
         if (inside(address, bytes, kMemoryWindows[i].base, kMemoryWindows[i].size))
             return !write || kMemoryWindows[i].writable;
     return gpio_block != 0 && inside(address, bytes, gpio_block, ZK_GPIO_BLOCK_BYTES);
+}
+
+int zk_memory_clear_of_ram(uint64_t address, uint32_t bytes, const zk_phys_range* ram) {
+    if (ram == NULL) return 0;
+    for (const zk_phys_range* r = ram; r->size != 0; ++r)
+        if (overlaps(address, bytes, r->base, r->size)) return 0;
+    return 1;
 }

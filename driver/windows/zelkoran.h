@@ -56,9 +56,12 @@ int zk_port_allowed(uint32_t port, uint32_t width, int write, uint32_t value, co
 int zk_pci_shape_ok(uint32_t pci_address, uint32_t offset, uint32_t width);
 /* current: the register's value read just before the write. */
 int zk_pci_write_allowed(uint32_t pci_address, uint32_t offset, uint32_t width, uint32_t current, uint32_t value);
-/* ram: zero-terminated, NULL when unknown (then nothing is allowed);
- * gpio_block: base of the chipset GPIO block read from its PCI BAR, 0 when absent. */
-int zk_memory_allowed(uint64_t address, uint32_t bytes, int write, const zk_phys_range* ram, uint64_t gpio_block);
+/* Inside one of the device windows (and writable for a write), at most
+ * ZK_MAX_MEMORY_BYTES; gpio_block: base of the chipset GPIO block read from its
+ * PCI BAR, 0 when absent. */
+int zk_memory_window_allowed(uint64_t address, uint32_t bytes, int write, uint64_t gpio_block);
+/* No byte in system RAM. ram: zero-terminated, NULL when unknown (then nothing is clear). */
+int zk_memory_clear_of_ram(uint64_t address, uint32_t bytes, const zk_phys_range* ram);
 
 /* Largest physical-memory request in bytes. */
 #define ZK_MAX_MEMORY_BYTES 256u

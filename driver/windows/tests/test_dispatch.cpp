@@ -488,6 +488,9 @@ TEST_F(DriverTest, MemoryRules) {
         }
         EXPECT_EQ(r.status, c.status) << c.why;
         EXPECT_EQ(Kernel().maps, c.status == ZK_STATUS_SUCCESS ? 1 : 0) << c.why;
+        if (c.status == ZK_STATUS_INVALID_PARAMETER) {
+            EXPECT_EQ(Kernel().rangeLists, 0) << c.why;
+        }
         if (c.status == ZK_STATUS_SUCCESS && !c.write) {
             EXPECT_EQ(r.out, Bytes(bytes, 0x5A)) << c.why;
         }
@@ -516,6 +519,16 @@ TEST_F(DriverTest, UnknownRamRefusesAllMemory) {
     Kernel().ram.reset();
     Kernel().memory.push_back({0xFED80300, Bytes(2)});
     EXPECT_EQ(Call(VEK_IOCTL_READ_MEMORY, MemoryHeader(0xFED80300, 1, 2), 2).status, ZK_STATUS_ACCESS_DENIED);
+}
+
+// An address outside every window is refused before the memory manager is
+// asked for its RAM list (a host without that list still refuses it cleanly).
+TEST_F(DriverTest, AddressesOutsideTheWindowsNeedNoRamList) {
+    Kernel().ram.reset();
+    EXPECT_EQ(Call(VEK_IOCTL_READ_MEMORY, MemoryHeader(0x100000, 1, 1), 1).status, ZK_STATUS_ACCESS_DENIED);
+    Kernel().ram = std::vector<zk_phys_range>{};
+    EXPECT_EQ(Call(VEK_IOCTL_READ_MEMORY, MemoryHeader(0x100000, 1, 1), 1).status, ZK_STATUS_ACCESS_DENIED);
+    EXPECT_EQ(Kernel().rangeLists, 0);
 }
 
 TEST_F(DriverTest, MappingFailureIsReported) {
