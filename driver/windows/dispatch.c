@@ -147,41 +147,27 @@ static int32_t memory_header(const uint8_t* b, int write, memory_request* r) {
     return clear ? ZK_STATUS_SUCCESS : ZK_STATUS_ACCESS_DENIED;
 }
 
+/* One access of the unit's own width, so a register sees the bus cycle it expects. */
+#define COPY_UNIT(type, p, d, write)                 \
+    do {                                             \
+        type v_;                                     \
+        if (write) {                                 \
+            memcpy(&v_, (d), sizeof v_);             \
+            *(volatile type*)(p) = v_;               \
+        } else {                                     \
+            v_ = *(volatile type*)(p);               \
+            memcpy((d), &v_, sizeof v_);             \
+        }                                            \
+    } while (0)
+
 /* Unit-wide accesses to a mapping made uncached for this request alone. */
 static int32_t copy_device_memory(const memory_request* r, uint8_t* data, int write) {
     volatile uint8_t* mapped = (volatile uint8_t*)zk_hw_map(r->address, r->bytes);
     if (mapped == NULL) return ZK_STATUS_INSUFFICIENT_RESOURCES;
     for (uint32_t at = 0; at < r->bytes; at += r->unit) {
-        volatile uint8_t* p = mapped + at;
-        uint8_t* d = data + at;
-        switch (r->unit) {
-        case 1:
-            if (write) *p = d[0];
-            else d[0] = *p;
-            break;
-        case 2: {
-            uint16_t v;
-            if (write) {
-                memcpy(&v, d, 2);
-                *(volatile uint16_t*)p = v;
-            } else {
-                v = *(volatile uint16_t*)p;
-                memcpy(d, &v, 2);
-            }
-            break;
-        }
-        default: {
-            uint32_t v;
-            if (write) {
-                memcpy(&v, d, 4);
-                *(volatile uint32_t*)p = v;
-            } else {
-                v = *(volatile uint32_t*)p;
-                memcpy(d, &v, 4);
-            }
-            break;
-        }
-        }
+        if (r->unit == 1) COPY_UNIT(uint8_t, mapped + at, data + at, write);
+        else if (r->unit == 2) COPY_UNIT(uint16_t, mapped + at, data + at, write);
+        else COPY_UNIT(uint32_t, mapped + at, data + at, write);
     }
     zk_hw_unmap(mapped, r->bytes);
     return ZK_STATUS_SUCCESS;
