@@ -156,6 +156,8 @@ public:
 
     // Fault: transactions start but never finish (a slave holding the clock low).
     void SetHung(bool hung);
+    // Fault: the next n commands lose the bus to another master during the address.
+    void SetCollisions(int transactions);
 
     Flavour flavour() const { return flavour_; }
     uint16_t base() const { return base_; }
@@ -176,6 +178,8 @@ private:
     void WriteControl(uint8_t value);
     void Run(int protocol);
     void Finish(int64_t wireBytes, bool nak);
+    void Unsupported();
+    void Abort();
     bool I2cEnabled() const;
     bool BufferMode() const;
     I2cSlave* Target(bool read);
@@ -193,6 +197,7 @@ private:
     uint8_t blockHold_ = 0; // byte-by-byte mode's single block data register
     bool busy_ = false;
     bool hung_ = false;
+    int collisions_ = 0;
     Event event_ = Event::None;
     int64_t eventAtNs_ = 0;
     uint8_t doneStatus_ = 0; // status bits the pending completion raises
