@@ -362,8 +362,12 @@ uint32_t I2cBlockRead(DeviceContext& ctx, uint8_t addressByte, uint8_t command, 
     host.Write(r.regControl, n == 1 ? uint8_t(r.protoI2cRead | kCtlLastByte) : r.protoI2cRead);
     constexpr uint8_t kByteEvent = kStsByteDone | kStsErrors;
     for (int i = 0; i < n; ++i) {
+        // The NAKed last byte ends the command: Intel's controllers raise
+        // byte-done for it and then complete; others (QEMU's) raise complete
+        // alone with the byte in the block data register. Either ends its wait.
+        const uint8_t event = i == n - 1 ? uint8_t(kByteEvent | kStsInterrupt) : kByteEvent;
         int32_t budget = kPollBudget;
-        const auto status = host.Wait(budget, Host::Spend::PerPass, [](uint8_t s) { return (s & kByteEvent) != 0; });
+        const auto status = host.Wait(budget, Host::Spend::PerPass, [=](uint8_t s) { return (s & event) != 0; });
         if (!status || host.HasErrors(*status)) return VEK_ERR_READ;
         data[i] = host.Read(r.regBlockData);
         if (i == n - 2) host.Write(r.regControl, uint8_t((r.protoI2cRead & ~kCtlStart) | kCtlLastByte));

@@ -305,7 +305,7 @@ void SmbusController::Tick() {
         // before it released the previous one.
         blockHold_ = active_->ReadByte();
         ++i2cReadClocked_;
-        status_ |= kStsByteDone;
+        if (!lastPending_ || !lastByteCompletesOnly_) status_ |= kStsByteDone;
         if (lastPending_) {
             active_->Stop();
             status_ |= kStsInterrupt;

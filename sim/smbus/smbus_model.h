@@ -158,6 +158,9 @@ public:
     void SetHung(bool hung);
     // Fault: the next n commands lose the bus to another master during the address.
     void SetCollisions(int transactions);
+    // Variant: the NAKed last byte of an I2C block read raises complete alone,
+    // without byte-done (as QEMU's ICH9 model does); Intel's parts raise both.
+    void SetLastByteCompletesOnly(bool on) { lastByteCompletesOnly_ = on; }
 
     Flavour flavour() const { return flavour_; }
     uint16_t base() const { return base_; }
@@ -198,6 +201,7 @@ private:
     bool busy_ = false;
     bool hung_ = false;
     int collisions_ = 0;
+    bool lastByteCompletesOnly_ = false;
     Event event_ = Event::None;
     int64_t eventAtNs_ = 0;
     uint8_t doneStatus_ = 0; // status bits the pending completion raises

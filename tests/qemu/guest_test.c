@@ -120,8 +120,10 @@ static void absent_and_process_call(void) {
     uint8_t b = 0;
     t0 = now_s();
     CHECK_RESULT("byte read from an absent address", VEK_SMBus_ByteData(1, ADDR(kAbsent), 0, &b), VEK_ERR_READ);
+    /* At least the 2,001 one-millisecond pauses; the upper bound only says it
+     * ends (each pass also costs an emulated port access). */
     double spent = now_s() - t0;
-    check(spent >= 1.9 && spent < 6.0, "absent address: byte read gives up after its two-second budget", "%.2f s",
+    check(spent >= 2.0 && spent < 30.0, "absent address: byte read gives up after its 2,001-pause budget", "%.2f s",
           spent);
 
     /* QEMU's controller has no process call: it answers with device error. */
@@ -130,7 +132,7 @@ static void absent_and_process_call(void) {
     CHECK_RESULT("process call rejected by the controller", VEK_SMBus_ProcessCall(ADDR(kSpdScratch), 0, &sent, &got),
                  VEK_ERR_READ);
     spent = now_s() - t0;
-    check(spent >= 1.9 && spent < 6.0, "process call gives up within its two-second budget", "%.2f s", spent);
+    check(spent >= 2.0 && spent < 30.0, "process call gives up after its 2,001-pause budget", "%.2f s", spent);
 }
 
 static void blocks(void) {

@@ -90,7 +90,7 @@ chmod +x "$root/init"
 # ---- boot; QEMU's exit status is (guest code << 1) | 1, so 1 means all passed
 boot() { # cpu, extra kernel arguments
   local rc=0
-  timeout 150 qemu-system-x86_64 -M q35 -accel tcg -cpu "$1" -m 256 -nographic -no-reboot \
+  timeout 80 qemu-system-x86_64 -M q35 -accel tcg -cpu "$1" -m 256 -nographic -no-reboot \
     -kernel "$kdir/vmlinuz" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1 $2" \
     -smbios "type=0,vendor=$vendor,version=$version" \
