@@ -155,7 +155,9 @@ TEST_F(EcI2cTest, Bus1BlockReadStaysInsideTheCallersBuffer) {
         if (c.result != VEK_OK) continue;
         for (int i = 0; i < std::min<int>(c.count, 31); ++i) EXPECT_EQ(buffer[i], 0x81 + i) << i;
         // The 32nd data byte of a count of 32 was never on the wire.
-        if (c.count == 32) EXPECT_EQ(buffer[31], 0);
+        if (c.count == 32) {
+            EXPECT_EQ(buffer[31], 0);
+        }
     }
 }
 

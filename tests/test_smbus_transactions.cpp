@@ -396,7 +396,9 @@ TEST_F(SmbusTest, ModelStatusBitsPerMap) {
         hal::WritePortByte(uint16_t(host->base() + 0x04), uint8_t(c.address << 1 | 1));
         hal::WritePortByte(control, c.protocol);
         const uint8_t busy = sch ? 0x08 : 0x01;
-        if (c.onWire) EXPECT_EQ(in(status) & busy, busy) << "busy while on the wire";
+        if (c.onWire) {
+            EXPECT_EQ(in(status) & busy, busy) << "busy while on the wire";
+        }
         machine().Advance(5 * kMs);
         EXPECT_EQ(in(status), c.status);
     }
