@@ -12,7 +12,7 @@
 set -euo pipefail
 build=$(cd "${1:?usage: run.sh BUILD_DIR}" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
-cache=${VEK_QEMU_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vek-qemu}
+cache=${VEK_QEMU_CACHE:-${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/vek-qemu}
 guest_test="$build/tests/qemu/vek_guest_test"
 [ -x "$guest_test" ] || { echo "missing $guest_test (build first)"; exit 1; }
 
@@ -89,13 +89,14 @@ chmod +x "$root/init"
 
 # ---- boot; QEMU's exit status is (guest code << 1) | 1, so 1 means all passed
 boot() { # cpu, extra kernel arguments
-  local rc=0
+  local rc=0 t0=$SECONDS
   timeout 80 qemu-system-x86_64 -M q35 -accel tcg -cpu "$1" -m 256 -nographic -no-reboot \
     -kernel "$kdir/vmlinuz" -initrd "$work/initrd.gz" \
     -append "console=ttyS0 quiet panic=-1 $2" \
     -smbios "type=0,vendor=$vendor,version=$version" \
     -smbios "type=2,manufacturer=Vek,product=$product,serial=$serial" \
     -device isa-debug-exit,iobase=0xf4,iosize=0x04 || rc=$?
+  echo "guest on $1: $((SECONDS - t0)) s"
   [ "$rc" -eq 1 ] || { echo "guest on $1 failed (qemu status $rc)"; return 1; }
 }
 
