@@ -5,6 +5,7 @@
 #   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
 #   4. the 64-bit vek.dll and the Windows tests under wine64
 #   (3 and 4 also build the kernel I/O driver beside vek.dll and check its image)
+#   5. the Linux libvek.so inside a QEMU q35 guest (QEMU's ICH9 SMBus, speaker, MSRs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh all
@@ -40,5 +41,8 @@ bash tools/check_exports.sh build-w64/vek.dll
 bash driver/windows/check_image.sh build-w64/zelkoranx64.sys
 step "Windows tests under wine64"
 bash tests/windows/run_wine_tests.sh build-w64
+
+step "QEMU q35 guest test of libvek.so"
+bash tests/qemu/run.sh build
 
 step "done"
