@@ -4,6 +4,7 @@
 #include "api/registry_override.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
+#include "backends/sio1/sio1.h"
 #include "smbus/transactions.h"
 
 namespace vek {
@@ -26,6 +27,8 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &ec::Ops();
     case KIND_EC100:
         return &ec::Kind100Ops();
+    case KIND_SIO1:
+        return &sio1::Ops();
     default:
         return nullptr;
     }

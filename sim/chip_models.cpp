@@ -9,6 +9,7 @@ void AddChipModels(Board& board) {
     AddEcFanModels(board);
     AddEcMailboxModels(board);
     AddSmbusModels(board);
+    AddSio1Models(board);
 }
 
 } // namespace vek::sim
