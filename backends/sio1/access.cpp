@@ -54,13 +54,23 @@ uint8_t CfgRead(uint8_t reg) {
 
 void SelectDevice(uint8_t ldn) { CfgWrite(CR_DEVICE_SELECT, ldn); }
 
+// A chip that did not answer at configuration leaves its monitor "base" at
+// 0xFFFF, which wraps the index port down among the DMA and interrupt
+// controllers. No Super I/O decodes below 0x100, so the monitor is treated as
+// floating there: reads give 0xFF, writes go nowhere.
+constexpr uint16_t kFirstDecodablePort = 0x100;
+
+bool HwmReachable(const DeviceContext& ctx) { return Area(ctx).hwmIndexPort >= kFirstDecodablePort; }
+
 void HwmWrite(const DeviceContext& ctx, uint8_t reg, uint8_t value) {
+    if (!HwmReachable(ctx)) return;
     const uint16_t index = Area(ctx).hwmIndexPort;
     Out(index, reg);
     Out(uint16_t(index + 1), value);
 }
 
 uint8_t HwmRead(const DeviceContext& ctx, uint8_t reg) {
+    if (!HwmReachable(ctx)) return 0xFF;
     const uint16_t index = Area(ctx).hwmIndexPort;
     Out(index, reg);
     return In(uint16_t(index + 1));
