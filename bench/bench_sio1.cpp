@@ -9,55 +9,16 @@
 //              two key bytes, the device select, the read and write of the
 //              data register and the exit byte (9)
 //   device_us  virtual device time: each access plus the 5 µs pause after it
-#include <benchmark/benchmark.h>
-
-#include <memory>
-
 #include "backends/sio1/sio1.h"
-#include "sim/attached.h"
-#include "sim/board.h"
-#include "vek/vek.h"
+#include "sim_bench.h"
 
 namespace {
 
-const vek::PlatformEntry& RowOf(uint32_t boardId) {
-    for (const vek::PlatformEntry& r : vek::kPlatformTable)
-        if (r.boardId == boardId && r.chipKind == vek::KIND_SIO1) return r;
-    return vek::kPlatformTable[0];
-}
-
-struct Sio1Bench {
-    std::unique_ptr<vek::sim::Board> board;
-    std::unique_ptr<vek::sim::Attached> attached;
-    bool ok = false;
-
-    explicit Sio1Bench(uint32_t boardId) {
-        vek::sio1::ResetProcessState();
-        board = std::make_unique<vek::sim::Board>(RowOf(boardId));
-        attached = std::make_unique<vek::sim::Attached>(*board);
-        ok = attached->ok() && VEK_API_Init() == VEK_OK;
-        board->machine().SetTraceEnabled(false);
-    }
-    vek::sim::Machine& machine() { return board->machine(); }
-};
-
+// The chip's configuration port is process-wide; every run starts from 0x2E.
 template <class Fn>
 void Measure(benchmark::State& state, uint32_t boardId, double minimum, Fn fn) {
-    Sio1Bench b(boardId);
-    if (!b.ok) {
-        state.SkipWithError("simulated board did not attach or initialise");
-        return;
-    }
-    constexpr int kSample = 50;
-    b.machine().SetTraceEnabled(true);
-    b.machine().ClearTrace();
-    const int64_t t0 = b.machine().now_ns();
-    for (int i = 0; i < kSample; ++i) fn();
-    state.counters["requests"] = double(b.machine().trace().size()) / kSample;
-    state.counters["minimum"] = minimum;
-    state.counters["device_us"] = double(b.machine().now_ns() - t0) / kSample / 1000.0;
-    b.machine().SetTraceEnabled(false);
-    for (auto _ : state) fn();
+    vek::sio1::ResetProcessState();
+    vek::bench::Measure(state, boardId, minimum, fn);
 }
 
 // Board sensor of an older part: bank 0, so nothing to restore afterwards.

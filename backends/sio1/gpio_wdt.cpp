@@ -38,46 +38,42 @@ private:
 // read 0 and ignore writes, without touching the chip.
 bool Wired(const Sio1Area& a, int entry) { return entry >= 0 && a.pinLdn[entry] != LDN_NONE; }
 
+// Which register of the pin's group an operation works on.
+enum class PinReg { kDirection, kData };
+
+uint32_t PinGet(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t* out, PinReg which) {
+    const Sio1Area& a = Area(ctx);
+    const int e = Entry(set, pin);
+    if (e < 0) return VEK_ERR_ARGUMENT;
+    *out = 0;
+    if (!Wired(a, e)) return VEK_OK;
+    PinAccess p(a, e);
+    *out = p.Test(which == PinReg::kDirection ? p.dir() : p.data()) ? 1 : 0;
+    return VEK_OK;
+}
+
+uint32_t PinPut(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t level, PinReg which) {
+    const Sio1Area& a = Area(ctx);
+    const int e = Entry(set, pin);
+    if (e < 0) return VEK_ERR_ARGUMENT;
+    if (!Wired(a, e)) return VEK_OK;
+    PinAccess p(a, e);
+    p.Put(which == PinReg::kDirection ? p.dir() : p.data(), level);
+    return VEK_OK;
+}
+
+// Direction 1 = input.
 uint32_t SetPinDirection(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t direction) {
-    const Sio1Area& a = Area(ctx);
-    const int e = Entry(set, pin);
-    if (e < 0) return VEK_ERR_ARGUMENT;
-    if (!Wired(a, e)) return VEK_OK;
-    PinAccess p(a, e);
-    p.Put(p.dir(), direction);
-    return VEK_OK;
+    return PinPut(ctx, set, pin, direction, PinReg::kDirection);
 }
-
 uint32_t ReadPinDirection(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t* direction) {
-    const Sio1Area& a = Area(ctx);
-    const int e = Entry(set, pin);
-    if (e < 0) return VEK_ERR_ARGUMENT;
-    *direction = 0;
-    if (!Wired(a, e)) return VEK_OK;
-    PinAccess p(a, e);
-    *direction = p.Test(p.dir()) ? 1 : 0;
-    return VEK_OK;
+    return PinGet(ctx, set, pin, direction, PinReg::kDirection);
 }
-
 uint32_t ReadPin(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t* value) {
-    const Sio1Area& a = Area(ctx);
-    const int e = Entry(set, pin);
-    if (e < 0) return VEK_ERR_ARGUMENT;
-    *value = 0;
-    if (!Wired(a, e)) return VEK_OK;
-    PinAccess p(a, e);
-    *value = p.Test(p.data()) ? 1 : 0;
-    return VEK_OK;
+    return PinGet(ctx, set, pin, value, PinReg::kData);
 }
-
 uint32_t WritePin(DeviceContext& ctx, int32_t set, int32_t pin, uint8_t value) {
-    const Sio1Area& a = Area(ctx);
-    const int e = Entry(set, pin);
-    if (e < 0) return VEK_ERR_ARGUMENT;
-    if (!Wired(a, e)) return VEK_OK;
-    PinAccess p(a, e);
-    p.Put(p.data(), value);
-    return VEK_OK;
+    return PinPut(ctx, set, pin, value, PinReg::kData);
 }
 
 // Set operations: the pin operation for pins 1..8, each in its own session.

@@ -59,19 +59,19 @@ constexpr Sio1FanChannel kFansOld[] = {
 };
 
 constexpr Sio1Variant kNew = {"13-bit part", 0xC333, kGpioNew, 0x08, 0xF0, 0xF1, true,
-                              3, 0x0D, 0, 3, 0x0C, 0, 0x05, 196, kFansNew, false};
+                              3, 0x0D, 0, 3, 0x0C, 0, 0x05, 196, kFansNew, false, false};
 constexpr Sio1Variant kOld1 = {"part 1", 0x5217, kGpio1, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, true};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, true, false};
 constexpr Sio1Variant kOld2 = {"part 2", 0x5217, kGpio2, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 92, kFansOld, false};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 92, kFansOld, false, false};
 constexpr Sio1Variant kOld3 = {"part 3", 0x8850, kGpio3, 0x08, 0xF5, 0xF6, false,
                                1, 0x50, 0x51, 0, 0x27, 5, 0x51, 98, kFansOld, false, true};
 constexpr Sio1Variant kOld4 = {"part 4", 0x8860, kGpio4, 0x08, 0xF5, 0xF6, false,
                                1, 0x50, 0x51, 0, 0x27, 5, 0x51, 98, kFansOld, true, true};
 constexpr Sio1Variant kOld6 = {"part 6", 0x5217, {}, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, true};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, true, false};
 constexpr Sio1Variant kOld7 = {"part 7", 0xB470, kGpio7, 0x08, 0xF5, 0xF6, false,
-                               3, 0x0D, 0, 3, 0x0C, 5, 0x51, 196, kFansOld, true};
+                               3, 0x0D, 0, 3, 0x0C, 5, 0x51, 196, kFansOld, true, false};
 
 // Raw readings of the voltage inputs as the board's rails present them.
 struct VoltageSeed {

@@ -76,13 +76,7 @@ public:
 
     enum class Tach { kTurning, kStuckZero, kStuckFull };
 
-    struct TimerState {
-        bool running = false;
-        int64_t deadlineNs = 0;
-        int64_t timeoutNs = 0;
-        int expiries = 0;
-        int64_t lastExpiryNs = -1;
-    };
+    using TimerState = sim::TimerState;
 
     Sio1Model(Machine& machine, const Sio1Variant& variant, uint16_t configPort, uint16_t hwmBase);
     ~Sio1Model() override;
