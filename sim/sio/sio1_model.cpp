@@ -247,7 +247,9 @@ void Sio1Model::WriteConfig(uint8_t reg, uint8_t value) {
 
 // ---------------------------------------------------------------- GPIO and backlight
 
-void Sio1Model::DriveInputs(uint8_t ldn, uint8_t dataReg, uint8_t levels) { inputs_[(ldn % kDevices) * 256 + dataReg] = levels; }
+void Sio1Model::DriveInputs(uint8_t ldn, uint8_t dataReg, uint8_t levels) {
+    inputs_[(ldn % kDevices) * 256 + dataReg] = levels;
+}
 
 uint8_t Sio1Model::DrivenMask(uint8_t ldn, uint8_t dataReg) const {
     const Sio1GpioPort* p = PortAt(ldn, dataReg);
@@ -356,7 +358,9 @@ uint32_t Sio1Model::Count(int channel) const {
     }
     uint32_t divisor = 1;
     if (!c.countLowReg) {
-        const uint32_t e = ((hwm_[0][c.divReg] >> c.divShift) & 3) | (((hwm_[0][kVbatMonitor] >> c.divHighShift) & 1) << 2);
+        const uint32_t low = (hwm_[0][c.divReg] >> c.divShift) & 3;
+        const uint32_t high = (hwm_[0][kVbatMonitor] >> c.divHighShift) & 1; // 0x5D holds divisor bit 2 too
+        const uint32_t e = low | high << 2;
         divisor = 1u << e;
     }
     const uint32_t rpm = FanRpm(channel);
