@@ -8,7 +8,6 @@
 #include "backends/sio2/sio2.h"
 #include "backends/sio5/sio5.h"
 #include "backends/zkec/zkec.h"
-
 #include "smbus/transactions.h"
 
 namespace vek {
