@@ -2,6 +2,7 @@
 #include "api/backend.h"
 #include <iterator>
 #include "api/registry_override.h"
+#include "backends/chipset/chipset.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
 #include "smbus/transactions.h"
@@ -26,6 +27,8 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &ec::Ops();
     case KIND_EC100:
         return &ec::Kind100Ops();
+    case KIND_CHIPSET:
+        return &chipset::Ops();
     default:
         return nullptr;
     }
