@@ -20,6 +20,14 @@ inline const PlatformEntry& RowNamed(const std::string& name) {
     return RowWhere([&](const PlatformEntry& r) { return name == r.name; });
 }
 
+// A row name as a test name ("FMQ-333-T" -> "FMQ_333_T").
+inline std::string TestNameOf(const char* row) {
+    std::string n = row;
+    for (char& ch : n)
+        if (ch == '-') ch = '_';
+    return n;
+}
+
 // One hardware access: port or memory, read or write.
 struct Op {
     sim::Access kind;

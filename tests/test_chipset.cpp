@@ -143,12 +143,7 @@ TEST_P(ChipsetRowTest, EveryOfferedFamilyAnswers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ChipsetRowTest, ::testing::ValuesIn(kRows),
-                         [](const auto& info) {
-                             std::string n = info.param.name;
-                             for (char& ch : n)
-                                 if (ch == '-') ch = '_';
-                             return n;
-                         });
+                         [](const auto& info) { return TestNameOf(info.param.name); });
 
 // ---------------------------------------------------------------- watchdog
 

@@ -64,12 +64,8 @@ TEST_P(BusRoutingTest, OwnerListsReachThePlatformControllers) {
     EXPECT_EQ(machine().i2c_open_handles(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, BusRoutingTest, ::testing::ValuesIn(kRouting), [](const auto& info) {
-    std::string n = info.param.row;
-    for (char& ch : n)
-        if (ch == '-') ch = '_';
-    return n;
-});
+INSTANTIATE_TEST_SUITE_P(Rows, BusRoutingTest, ::testing::ValuesIn(kRouting),
+                         [](const auto& info) { return TestNameOf(info.param.row); });
 
 // ---------------------------------------------------------------- transfers
 
