@@ -6,6 +6,8 @@ what=${1:-all}
 pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
 if [ "$what" = all ]; then
   pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64)
+  # The QEMU guest test (tests/qemu/run.sh); its kernel comes from the archive too.
+  pkgs+=(qemu-system-x86 busybox-static cpio)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -4,6 +4,8 @@
 #   2. the same test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
 #   4. the 64-bit vek.dll and the Windows tests under wine64
+#   (3 and 4 also build the kernel I/O driver beside vek.dll and check its image)
+#   5. the Linux libvek.so inside a QEMU q35 guest (QEMU's ICH9 SMBus, speaker, MSRs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh all
@@ -29,13 +31,18 @@ cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.
 cmake --build build-w32 -j$jobs
 step "Export table of the 32-bit vek.dll"
 bash tools/check_exports.sh build-w32/vek.dll
+bash driver/windows/check_image.sh build-w32/zelkoran.sys
 
 step "Windows 64-bit build"
 cmake -S . -B build-w64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-w64 -j$jobs
 bash tools/check_exports.sh build-w64/vek.dll
+bash driver/windows/check_image.sh build-w64/zelkoranx64.sys
 step "Windows tests under wine64"
 bash tests/windows/run_wine_tests.sh build-w64
+
+step "QEMU q35 guest test of libvek.so"
+bash tests/qemu/run.sh build
 
 step "done"

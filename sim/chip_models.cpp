@@ -10,6 +10,10 @@ void AddChipModels(Board& board) {
     AddEcMailboxModels(board);
     AddSmbusModels(board);
     AddChipsetModels(board);
+    AddSio5Models(board);
+    AddSio2Models(board);
+    AddZkecModels(board);
+    AddSio1Models(board);
 }
 
 } // namespace vek::sim

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "sim/ec/ec_model.h"
+#include "sim/sio/sio1_model.h"
 #include "tools/vekctl/session.h"
 
 namespace vekctl {
@@ -78,19 +79,23 @@ Value SetReport(int32_t set, bool json) {
     return v;
 }
 
-// The simulated EC's own view of its watchdog, when there is one.
-void AddSimulatedWatchdog(Session& session, Value& v) {
-    if (session.board() == nullptr) return;
-    auto* ec = session.board()->Find<vek::sim::EcModel>();
-    if (ec == nullptr) return;
-    const auto& w = ec->watchdog();
-    const int64_t now = session.board()->machine().now_ns();
+// A simulated chip's own view of its watchdog.
+Value TimerReport(const vek::sim::TimerState& w, int64_t now) {
     Value s = Value::Obj();
     s.Add("running", Value::Num(w.running ? 1 : 0));
     s.Add("timeout_s", Value::Num(w.timeoutNs / 1'000'000'000));
     s.Add("remaining_ms", Value::Num(w.running ? (w.deadlineNs - now) / 1'000'000 : 0));
     s.Add("expiries", Value::Num(w.expiries));
-    v.Add("simulated_ec", s);
+    return s;
+}
+
+// The watchdogs of the simulated EC and Super I/O, where the board has them.
+void AddSimulatedWatchdog(Session& session, Value& v) {
+    if (session.board() == nullptr) return;
+    const int64_t now = session.board()->machine().now_ns();
+    if (auto* ec = session.board()->Find<vek::sim::EcModel>()) v.Add("simulated_ec", TimerReport(ec->watchdog(), now));
+    if (auto* sio = session.board()->Find<vek::sim::Sio1Model>())
+        v.Add("simulated_superio", TimerReport(sio->watchdog(), now));
 }
 
 int Usage(const char* text) {
