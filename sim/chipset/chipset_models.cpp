@@ -17,7 +17,7 @@ constexpr uint32_t kAnyBoard = 0xFFFFFFFFu;
 constexpr uint32_t kWatchdogDecode = 1u << 31;
 constexpr uint64_t kCommunitySize = 0x1000;
 
-struct PadSpec {
+struct PadSetup {
     uint16_t offset;
     uint8_t buffers; // PadCommunity::kModeInput, kModeOutput or kModeOff
 };
@@ -29,7 +29,7 @@ struct ChipsetModels {
     bool watchdog = false;        // the SCH-class watchdog, on chipsets with that LPC bridge
     bool gpioBlock = false;       // the I/O hub's GPIO block
     uint64_t padBase = 0;         // GPIO pads
-    PadSpec pads[9] = {};
+    PadSetup pads[9] = {};
     bool ledsAndButton = false;
     uint32_t i2cControllers = 0;  // "I2C0", "I2C1"
 };
@@ -76,7 +76,7 @@ void AddGpioBlock(Board& board) {
 
 void AddPads(Board& board, const ChipsetModels& m) {
     PadCommunity& pads = board.Add<PadCommunity>(m.padBase, kCommunitySize, "GPIO pads");
-    for (const PadSpec& p : m.pads)
+    for (const PadSetup& p : m.pads)
         if (p.offset != 0) pads.AddPad(p.offset, p.buffers);
 }
 
