@@ -49,9 +49,15 @@ BusRoute RouteBus(uint32_t bus) {
     if (bus == kEcMasterBus)
         return {(owners[0] == KIND_EC || owners[2] == KIND_EC) ? BusPath::EcMaster : BusPath::Unavailable, nullptr};
     const uint32_t owner = owners[0] == OWNER_SPLIT ? owners[bus + 1] : owners[0];
-    if (owner == p.chipKind) return {BusPath::Owner, &Primary()};
-    if (owner == p.secondaryKind && Secondary() != nullptr) return {BusPath::Owner, Secondary()};
-    return {BusPath::Unavailable, nullptr};
+    DeviceContext* ctx = nullptr;
+    if (owner == p.chipKind) ctx = &Primary();
+    else if (owner == p.secondaryKind) ctx = Secondary();
+    // Buses 2 and 3 are the chipset backend's platform buses. An owner of another
+    // kind (the EC on most EC boards) has no platform bus behind these numbers,
+    // so the bus is not available there rather than run chipset routines on a
+    // context whose backend area belongs to a different chip.
+    if (ctx == nullptr || ctx->chipKind != KIND_CHIPSET) return {BusPath::Unavailable, nullptr};
+    return {BusPath::Owner, ctx};
 }
 
 // Checks shared by the I2C exports except Quick; on success fills the route.

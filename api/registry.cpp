@@ -2,6 +2,7 @@
 #include "api/backend.h"
 #include <iterator>
 #include "api/registry_override.h"
+#include "backends/chipset/chipset.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
 #include "backends/sio1/sio1.h"
@@ -30,6 +31,8 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &ec::Ops();
     case KIND_EC100:
         return &ec::Kind100Ops();
+    case KIND_CHIPSET:
+        return &chipset::Ops();
     case KIND_SIO2:
         return &sio2::Ops();
     case KIND_SIO5:

@@ -88,4 +88,20 @@ public:
     virtual bool ReadRegister(uint8_t reg, uint8_t* value) = 0;
 };
 
+// A platform I2C controller as the operating system's I2C driver offers it: a
+// slave is opened by its 7-bit address (the bus is not touched), then moved in
+// whole transfers: a write, a read, or a write then a read after a repeated start.
+class PlatformI2cController {
+public:
+    virtual ~PlatformI2cController() = default;
+    // False when the slave is in use or unavailable.
+    virtual bool OpenSlave(uint8_t address7) = 0;
+    virtual void CloseSlave(uint8_t address7) { (void)address7; }
+    // The transfer status (0 full, 1 partial, 2 address not acknowledged,
+    // 3 clock-stretch time-out, 4 unknown error); *transferred receives the
+    // bytes written plus the bytes read.
+    virtual uint32_t Transfer(uint8_t address7, const uint8_t* write, uint32_t wlen, uint8_t* read, uint32_t rlen,
+                              uint32_t* transferred) = 0;
+};
+
 } // namespace vek::sim

@@ -497,7 +497,8 @@ TEST_F(SmbusTest, I2cBusRouting) {
     EXPECT_EQ(VEK_I2C_ByteData(1, 0, sim::kSpdAddress, 2, &b), VEK_OK);
     EXPECT_EQ(b, 0x0C);
     EXPECT_EQ(host->transactions(), before + 1);
-    for (uint8_t bus : {2, 3}) EXPECT_EQ(VEK_I2C_ByteData(1, bus, sim::kSpdAddress, 2, &b), VEK_ERR_UNSUPPORTED);
+    VEK_I2C_ByteData(1, 2, sim::kSpdAddress, 2, &b); // the platform controller "I2C0"
+    EXPECT_EQ(VEK_I2C_ByteData(1, 3, sim::kSpdAddress, 2, &b), VEK_ERR_UNSUPPORTED); // no controller bound
     VEK_I2C_ByteData(1, 1, sim::kSpdAddress, 2, &b); // the EC's master, whatever it answers
     EXPECT_EQ(host->transactions(), before + 1);
     Lib().primary.caps[CAP_SMBUS] = 0;

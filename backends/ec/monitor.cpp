@@ -220,15 +220,12 @@ constexpr VoltageChannel kVoltage[VOLTAGE_CHANNELS] = {
     /* 17 */ kNoChannel,
 };
 
-// Processor core voltage: bits 32..47 of the performance-status register, in 1/8192 V.
-constexpr uint32_t MSR_PERF_STATUS = 0x198;
-constexpr double kCoreVoltsPerCount = 1.0 / 8192;
-
-uint32_t ProcessorCoreVoltage(double* value) {
-    uint32_t low = 0, high = 0;
-    if (!hal::ReadMsr(MSR_PERF_STATUS, &low, &high)) return VEK_ERR_UNSUPPORTED;
-    *value = (high & 0xFFFF) * kCoreVoltsPerCount;
-    return VEK_OK;
+// On boards whose channel 0 is the processor core voltage, the chipset
+// backend reads it from the processor.
+uint32_t ProcessorCoreVoltage(DeviceContext& ctx, double* value) {
+    const BackendOps* chipset = BackendFor(KIND_CHIPSET);
+    if (chipset == nullptr || chipset->voltage == nullptr) return VEK_ERR_UNSUPPORTED;
+    return chipset->voltage(ctx, VOLTAGE_CORE, value);
 }
 
 // Channel 6 converts on demand: the trigger register starts a conversion and
@@ -255,7 +252,7 @@ uint16_t ReadTriggered(const DeviceContext& ctx, Slot low, Slot high) {
 uint32_t ReadVoltage(DeviceContext& ctx, uint32_t index, double* value) {
     if (index >= VOLTAGE_CHANNELS) return VEK_ERR_ARGUMENT;
     const EcArea& a = Area(ctx);
-    if (index == VOLTAGE_CORE && (a.flags & EC_VOLTAGE0_EXTERNAL)) return ProcessorCoreVoltage(value);
+    if (index == VOLTAGE_CORE && (a.flags & EC_VOLTAGE0_EXTERNAL)) return ProcessorCoreVoltage(ctx, value);
 
     const VoltageChannel& ch = kVoltage[index];
     if (ch.low == nullptr) return VEK_ERR_UNSUPPORTED;

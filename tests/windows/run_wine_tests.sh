@@ -170,9 +170,12 @@ if [ $have_unshare = yes ]; then
     else
         skip dll-listed "the platform table has no first row"
     fi
+    fake_dmi "$tmp/dmi-platform-i2c" "FMQ-345"
+    run dll-platform-i2c "$tmp/dmi-platform-i2c" wine_dll_test.exe platform-i2c
 else
     skip identity "unshare -m is not permitted here (needs root)"
     skip dll-listed "unshare -m is not permitted here (needs root)"
+    skip dll-platform-i2c "unshare -m is not permitted here (needs root)"
     skip driver-real "unshare -m is not permitted here (needs root)"
     run dll-unlisted - wine_dll_test.exe unlisted
 fi
