@@ -1,0 +1,48 @@
+# What `cmake --install` lays out: headers, libvek.so.5 (and libvek-sim.so.5)
+# with their links, vekctl with its man page and bash completion, pkg-config
+# files and the CMake package (find_package(vek) gives vek::vek and vek::sim).
+# Windows builds install the SDK folder instead (see the WIN32 branch).
+include(GNUInstallDirs)
+set(VEK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vek)
+
+if(WIN32)
+  # SDK folder: bin/vek.dll, lib/vek.dll.a (mingw), lib/vek.lib (MSVC), include/vek/vek.h.
+  install(TARGETS vek RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+  install(FILES include/vek/vek.h DESTINATION include/vek)
+  if(VEK_MSVC_IMPORT_LIBRARY)
+    install(FILES ${VEK_MSVC_IMPORT_LIBRARY} DESTINATION lib)
+  endif()
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME vek-sdk-${PROJECT_VERSION}-${VEK_SDK_ARCH})
+  include(CPack)
+  return()
+endif()
+
+install(TARGETS vek EXPORT vekTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development)
+install(TARGETS vek-sim EXPORT vekTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+install(FILES include/vek/vek.h include/vek/host.h include/vek/sim.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vek)
+install(TARGETS vekctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES packaging/vekctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES packaging/vekctl.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+  RENAME vekctl)
+
+# pkg-config: vek (the library) and vek-sim (the simulated boards).
+foreach(pc vek vek-sim)
+  configure_file(packaging/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()
+
+# CMake package.
+set_target_properties(vek-sim PROPERTIES EXPORT_NAME sim)
+target_include_directories(vek-sim INTERFACE $<INSTALL_INTERFACE:include>)
+install(EXPORT vekTargets NAMESPACE vek:: DESTINATION ${VEK_CMAKE_DIR})
+include(CMakePackageConfigHelpers)
+configure_package_config_file(packaging/vekConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/vekConfig.cmake
+  INSTALL_DESTINATION ${VEK_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vekConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vekConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/vekConfigVersion.cmake
+  DESTINATION ${VEK_CMAKE_DIR})
