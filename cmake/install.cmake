@@ -29,7 +29,9 @@ install(FILES packaging/vekctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/vekctl.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
   RENAME vekctl)
 
-# pkg-config: vek (the library) and vek-sim (the simulated boards).
+# pkg-config: vek (the library) and vek-sim (the simulated boards). The prefix
+# is found from the file's own place, so a staged or moved tree still works.
+string(REGEX REPLACE "[^/]+" ".." VEK_PC_UP "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 foreach(pc vek vek-sim)
   configure_file(packaging/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
@@ -46,3 +48,8 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/vekConfigVersion.cm
   COMPATIBILITY SameMajorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/vekConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/vekConfigVersion.cmake
   DESTINATION ${VEK_CMAKE_DIR})
+
+if(VEK_BUILD_TESTS)
+  add_test(NAME InstallAndConsumers COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/run.sh ${PROJECT_BINARY_DIR})
+  set_tests_properties(InstallAndConsumers PROPERTIES TIMEOUT 300)
+endif()

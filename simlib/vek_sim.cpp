@@ -51,11 +51,19 @@ constexpr int kEcGpioPins = 8;
 constexpr double kLowestCelsius = -40.0;
 constexpr double kHighestCelsius = 150.0;
 
+// The EC firmware copies the processor temperature it reads over PECI into a
+// RAM byte: 0x00 on the firmware with the register window, 0x0C on the one
+// behind the index pair.
+constexpr uint8_t kEcCpuTemperature = 0x00;
+constexpr uint8_t kEcIndirectCpuTemperature = 0x0C;
+
 VEK_RESULT SetCpuTemperature(Board& board, double celsius) {
     const long readout = std::lround(double(vek::sim::kBoardTjMax) - celsius);
     if (readout < 0 || readout > 0x7F) return VEK_ERR_ARGUMENT;
     constexpr uint64_t kReadingValid = 1ull << 31;
     board.machine().SetMsr(vek::sim::kMsrThermStatus, kReadingValid | (uint64_t(readout) << 16));
+    if (auto* ec = board.Find<vek::sim::EcModel>(); ec != nullptr && ec->paths().window)
+        ec->Poke(ec->paths().indirect ? kEcIndirectCpuTemperature : kEcCpuTemperature, uint8_t(std::lround(celsius)));
     return VEK_OK;
 }
 
