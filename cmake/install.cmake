@@ -53,3 +53,15 @@ if(VEK_BUILD_TESTS)
   add_test(NAME InstallAndConsumers COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/run.sh ${PROJECT_BINARY_DIR})
   set_tests_properties(InstallAndConsumers PROPERTIES TIMEOUT 300)
 endif()
+
+# vekctl as users run it, and the Python package installed by pip, against simulated boards.
+if(VEK_BUILD_TESTS)
+  find_program(VEK_SYSTEM_PYTHON NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH)
+  if(VEK_SYSTEM_PYTHON)
+    add_test(NAME VekctlCommandLine COMMAND ${VEK_SYSTEM_PYTHON} -m pytest -q -p no:cacheprovider
+             ${PROJECT_SOURCE_DIR}/tests/vekctl)
+    set_tests_properties(VekctlCommandLine PROPERTIES ENVIRONMENT "VEKCTL=$<TARGET_FILE:vekctl>" TIMEOUT 300)
+    add_test(NAME PythonPackage COMMAND bash ${PROJECT_SOURCE_DIR}/python/run_tests.sh ${PROJECT_BINARY_DIR})
+    set_tests_properties(PythonPackage PROPERTIES TIMEOUT 300)
+  endif()
+endif()

@@ -66,7 +66,7 @@ VEK_SIM_EXPORT VEK_RESULT vek_sim_set_fan_stalled(uint32_t fan, int stalled);
 VEK_SIM_EXPORT VEK_RESULT vek_sim_set_gpio_input(int32_t set, int32_t pin, int level);
 
 /* Faults: the chip stops answering the way real parts fail. on 0 clears it. */
-#define VEK_SIM_FAULT_EC_BUSY        1u /* the embedded controller never takes a byte */
+#define VEK_SIM_FAULT_EC_BUSY        1u /* the EC's command ports never take a byte (its register window still answers) */
 #define VEK_SIM_FAULT_SMBUS_HUNG     2u /* a slave holds the SMBus clock low: transactions never end */
 #define VEK_SIM_FAULT_DRIVER_MISSING 3u /* the I/O driver is not installed (next VEK_API_Init gives 2) */
 #define VEK_SIM_FAULT_NOT_ELEVATED   4u /* the process lacks the rights to start the driver */
