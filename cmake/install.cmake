@@ -65,3 +65,13 @@ if(VEK_BUILD_TESTS)
     set_tests_properties(PythonPackage PROPERTIES TIMEOUT 300)
   endif()
 endif()
+
+# A real Prometheus scraping `vekctl --sim serve` (Debian's prometheus package).
+if(VEK_BUILD_TESTS)
+  find_program(VEK_PROMETHEUS prometheus)
+  find_program(VEK_PROMTOOL promtool)
+  if(VEK_PROMETHEUS AND VEK_PROMTOOL)
+    add_test(NAME PrometheusScrapesVekctl COMMAND bash ${PROJECT_SOURCE_DIR}/tests/metrics/prometheus.sh $<TARGET_FILE:vekctl>)
+    set_tests_properties(PrometheusScrapesVekctl PROPERTIES TIMEOUT 120)
+  endif()
+endif()

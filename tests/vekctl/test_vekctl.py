@@ -183,3 +183,44 @@ def test_promtool_accepts_metrics():
     p = run("--sim", "metrics")
     check = subprocess.run(["promtool", "check", "metrics"], input=p.stdout, capture_output=True, text=True)
     assert check.returncode == 0, check.stdout + check.stderr
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def scrape(port):
+    import urllib.request
+    with urllib.request.urlopen("http://127.0.0.1:%d/metrics" % port, timeout=5) as r:
+        return r.headers.get("Content-Type"), r.read().decode()
+
+
+@pytest.mark.parametrize("interval, scrapes, collections", [
+    ("3600", 5, 1),   # a fast scraper gets the cached reading
+    ("0.1", 3, 3),    # one reading per scrape once the interval has passed
+])
+def test_serve_reads_the_board_at_most_once_per_interval(interval, scrapes, collections):
+    import time
+    port = free_port()
+    server = subprocess.Popen([VEKCTL, "--sim", "serve", "--listen", "127.0.0.1:%d" % port,
+                               "--min-interval", interval], stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 10
+        while True:
+            try:
+                scrape(port)
+                break
+            except OSError:
+                assert time.monotonic() < deadline, "serve did not come up"
+                time.sleep(0.05)
+        for _ in range(scrapes - 1):
+            time.sleep(0.15 if interval == "0.1" else 0)
+            content_type, body = scrape(port)
+        assert content_type.startswith("text/plain; version=0.0.4")
+        assert re.search(r"^vek_collections_total %d$" % collections, body, re.M), body[-200:]
+    finally:
+        server.terminate()
+        assert server.wait(timeout=10) == 0

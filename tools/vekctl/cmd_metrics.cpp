@@ -96,12 +96,16 @@ struct Server {
     std::string text;
     std::chrono::steady_clock::time_point collected{};
     bool have = false;
+    uint64_t collections = 0;
 
     std::string Get() {
         std::lock_guard<std::mutex> lock(mutex);
         const auto now = std::chrono::steady_clock::now();
         if (!have || now - collected >= minInterval) {
-            text = Collect(*source).Text();
+            Metrics m = Collect(*source);
+            m.Add("vek_collections_total", "Times the board was read to answer a scrape.", {}, double(++collections),
+                  "counter");
+            text = m.Text();
             collected = now;
             have = true;
         }

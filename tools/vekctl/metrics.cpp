@@ -17,11 +17,12 @@ std::string EscapeLabel(const std::string& value) {
     return out;
 }
 
-void Metrics::Add(const std::string& name, const std::string& help, const Labels& labels, double value) {
+void Metrics::Add(const std::string& name, const std::string& help, const Labels& labels, double value,
+                  const char* type) {
     Family* family = nullptr;
     for (Family& f : families_)
         if (f.name == name) family = &f;
-    if (family == nullptr) family = &families_.emplace_back(Family{name, help, {}});
+    if (family == nullptr) family = &families_.emplace_back(Family{name, help, type, {}});
     std::string sample = name;
     if (!labels.empty()) {
         sample += '{';
@@ -39,7 +40,7 @@ void Metrics::Add(const std::string& name, const std::string& help, const Labels
 std::string Metrics::Text() const {
     std::string out;
     for (const Family& f : families_) {
-        out += fmt::format("# HELP {} {}\n# TYPE {} gauge\n", f.name, f.help, f.name);
+        out += fmt::format("# HELP {} {}\n# TYPE {} {}\n", f.name, f.help, f.name, f.type);
         for (const std::string& s : f.samples) out += s + '\n';
     }
     return out;

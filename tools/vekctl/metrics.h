@@ -12,15 +12,16 @@ class Metrics {
 public:
     using Labels = std::vector<std::pair<std::string, std::string>>;
 
-    // Every family here is a gauge: readings that go up and down.
-    void Add(const std::string& name, const std::string& help, const Labels& labels, double value);
+    // Readings go up and down (gauge); a counter only grows.
+    void Add(const std::string& name, const std::string& help, const Labels& labels, double value,
+             const char* type = "gauge");
     std::string Text() const;
 
     int errors = 0;
 
 private:
     struct Family {
-        std::string name, help;
+        std::string name, help, type;
         std::vector<std::string> samples;
     };
     std::vector<Family> families_;
