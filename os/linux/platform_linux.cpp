@@ -23,6 +23,7 @@
 #include <string>
 
 #include "api/library.h"
+#include "os/linux/capabilities.h"
 #include "os/linux/dmi.h"
 #include "os/os.h"
 
@@ -177,7 +178,7 @@ void Stop(void*) {
     }
 }
 
-int Elevated(void*) { return geteuid() == 0; }
+int Elevated(void*) { return NativeChannelCapabilities() ? 1 : 0; }
 
 uint32_t Identity(void*, uint32_t item, char* out, uint32_t size) { return ReadDmiIdentity(item, out, size); }
 
