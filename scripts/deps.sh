@@ -6,7 +6,7 @@ what=${1:-all}
 pkgs=(cmake ninja-build g++ pkgconf libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev libcivetweb-dev
       python3-pytest python3-pip python3-setuptools)
 if [ "$what" = all ]; then
-  pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 prometheus clang lld)
+  pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 prometheus clang clang-tools lld llvm)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

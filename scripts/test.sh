@@ -4,6 +4,9 @@
 #   2. the same test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
 #   4. the 64-bit vek.dll and the Windows tests under wine64
+#   5. MSVC-toolchain consumers of both import libraries, the SDK folder and zips
+# (the Linux tests include the staged install, vekctl, the Python package and a
+#  real Prometheus scraping vekctl)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh all
@@ -29,6 +32,8 @@ cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.
 cmake --build build-w32 -j$jobs
 step "Export table of the 32-bit vek.dll"
 bash tools/check_exports.sh build-w32/vek.dll
+step "MSVC consumer of the 32-bit SDK (clang-cl, lld-link)"
+bash tests/sdk/msvc_link.sh build-w32 x86
 
 step "Windows 64-bit build"
 cmake -S . -B build-w64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cmake \
@@ -37,5 +42,9 @@ cmake --build build-w64 -j$jobs
 bash tools/check_exports.sh build-w64/vek.dll
 step "Windows tests under wine64"
 bash tests/windows/run_wine_tests.sh build-w64
+step "MSVC consumer of the 64-bit SDK, run under wine64"
+bash tests/sdk/msvc_link.sh build-w64 x64
+step "Windows SDK folder and zips"
+bash packaging/windows_sdk.sh build-w32 build-w64 build-sdk
 
 step "done"
