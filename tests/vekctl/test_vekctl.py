@@ -51,6 +51,7 @@ def run_json(*args):
     ["--sim", "bus", "eeprom", "write", "0x57", "0", "1"],
     ["--sim", "bus", "eeprom", "read", "--force", "0x57", "0xFFFF", "2"],  # runs past the end
     ["--sim", "--board", "KVB-3410-LB", "info"],
+    ["--sim", "boards"],
     ["--sim", "serve", "--listen", "localhost"],
 ])
 def test_bad_command_lines_exit_2_without_output(args):
@@ -76,7 +77,7 @@ def test_without_sim_this_machine_or_nothing(args):
 
 @pytest.mark.parametrize("command", [
     ["info"], ["sensors"], ["gpio"], ["gpio", "get", "1", "1", "2"], ["wdt"], ["bus", "detect", "0"],
-    ["bus", "dump", "0", "0x50"], ["bus", "eeprom", "read", "--force", "0x57", "0", "4"], ["boards"],
+    ["bus", "dump", "0", "0x50"], ["bus", "eeprom", "read", "--force", "0x57", "0", "4"],
 ])
 def test_json_envelope(command):
     p, doc = run_json("--sim", *command)
@@ -142,6 +143,7 @@ def test_help_for_every_subcommand():
 
 def test_boards_lists_every_row_with_families():
     p, doc = run_json("boards")
+    assert p.returncode == 0 and doc["schema"] == "vekctl/1" and doc["ok"] is True
     assert len(doc["data"]) == 220
     assert all(row["init"]["code"] == 0 for row in doc["data"])
     assert sum("gpio" in row["families"] for row in doc["data"]) > 0

@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
     }
     if (global.sim && !global.board.empty()) return UsageError("--sim and --board NAME exclude each other");
     if (!needsBoard) {
+        if (global.sim || !global.board.empty())
+            return UsageError("this command brings up every simulated board itself; --sim and --board do not apply");
         Session none;
         return action(global, none);
     }
