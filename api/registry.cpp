@@ -4,6 +4,7 @@
 #include "api/registry_override.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
+#include "backends/zkec/zkec.h"
 #include "smbus/transactions.h"
 
 namespace vek {
@@ -26,6 +27,8 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &ec::Ops();
     case KIND_EC100:
         return &ec::Kind100Ops();
+    case KIND_ZKEC:
+        return &zkec::Ops();
     default:
         return nullptr;
     }
@@ -39,7 +42,7 @@ const BackendOps* BackendFor(uint32_t kind) {
 }
 
 const EcBoardOps* EcBoard() { return g_overrides.ec ? g_overrides.ec : &ec::BoardOps(); }
-const ZkecOps* Zkec() { return g_overrides.zkec; }
+const ZkecOps* Zkec() { return g_overrides.zkec ? g_overrides.zkec : &zkec::VersionOps(); }
 const SmbusOps* Smbus() { return g_overrides.smbus ? g_overrides.smbus : &smbus::Ops(); }
 const SpecialOps* Special() { return g_overrides.special ? g_overrides.special : &special::Ops(); }
 

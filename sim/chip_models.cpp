@@ -9,6 +9,7 @@ void AddChipModels(Board& board) {
     AddEcFanModels(board);
     AddEcMailboxModels(board);
     AddSmbusModels(board);
+    AddZkecModels(board);
 }
 
 } // namespace vek::sim

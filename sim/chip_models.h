@@ -13,5 +13,6 @@ void AddEcModels(Board& board);         // the embedded controller (ec/ec_model.
 void AddEcFanModels(Board& board);      // fans, tachometers, PMBus supplies behind the EC (ec/ec_fans.cpp)
 void AddEcMailboxModels(Board& board);  // the EC's I2C mailbox and its slaves (ec/ec_mailbox.cpp)
 void AddSmbusModels(Board& board);      // the chipset SMBus host controller and its slaves (smbus/smbus_model.cpp)
+void AddZkecModels(Board& board);       // the controller behind the ZKEC driver (zkec/zkec_model.cpp)
 
 } // namespace vek::sim

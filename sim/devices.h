@@ -68,13 +68,14 @@ public:
 };
 
 // The controller behind the ZKEC driver. Without one, the Machine answers reads
-// from its own 256-byte register file.
+// from its own 256-byte register file. A false return is a request the
+// controller refused; the driver then fails it.
 class ZkecDevice {
 public:
     virtual ~ZkecDevice() = default;
-    virtual void Begin() {}
-    virtual void End() {}
-    virtual uint8_t ReadRegister(uint8_t reg) = 0;
+    virtual bool Begin() { return true; }
+    virtual bool End() { return true; }
+    virtual bool ReadRegister(uint8_t reg, uint8_t* value) = 0;
 };
 
 } // namespace vek::sim

@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kIdentityFailed = 16;
 
@@ -478,19 +479,22 @@ uint32_t Machine::ZkecRequest(void* user, uint32_t code, const void* in, uint32_
         if (!sizes(0, 0)) return kErrorInvalidParameter;
         if (m.zkecPending_) return VEK_HOST_ERROR_IO_PENDING;
         if (code == VEK_ZKEC_BEGIN) {
-            if (m.zkecDevice_) m.zkecDevice_->Begin();
-            m.Record(Access::ZkecBegin, 0, 0, 0, 0);
+            const bool ok = !m.zkecDevice_ || m.zkecDevice_->Begin();
+            m.Record(Access::ZkecBegin, 0, 0, 0, 0, ok);
+            return ok ? 0 : kErrorGenFailure;
         } else {
-            if (m.zkecDevice_) m.zkecDevice_->End();
-            m.Record(Access::ZkecEnd, 0, 0, 0, 0);
+            const bool ok = !m.zkecDevice_ || m.zkecDevice_->End();
+            m.Record(Access::ZkecEnd, 0, 0, 0, 0, ok);
+            return ok ? 0 : kErrorGenFailure;
         }
-        return 0;
     case VEK_ZKEC_READ_REGISTER: {
         if (!sizes(1, 1)) return kErrorInvalidParameter;
         if (m.zkecPending_) return VEK_HOST_ERROR_IO_PENDING;
         const uint8_t reg = *static_cast<const uint8_t*>(in);
-        const uint8_t v = m.zkecDevice_ ? m.zkecDevice_->ReadRegister(reg) : m.zkecRegisters_[reg];
-        m.Record(Access::ZkecRead, reg, 0, 1, v);
+        uint8_t v = m.zkecRegisters_[reg];
+        const bool ok = !m.zkecDevice_ || m.zkecDevice_->ReadRegister(reg, &v);
+        m.Record(Access::ZkecRead, reg, 0, 1, ok ? v : 0, ok);
+        if (!ok) return kErrorGenFailure;
         *static_cast<uint8_t*>(out) = v;
         return 0;
     }
