@@ -289,15 +289,16 @@ VEK_RESULT VEK_CALL VEK_I2C_SMBusBlock(uint32_t direction, uint8_t bus, uint8_t 
             return Call(&BackendOps::i2cWriteRegister, EcMasterKind(), Primary(), 0u, uint32_t(PROTO_BLOCK),
                         kEcMasterBus, addressByte, command, uint32_t(n + 1), buffer);
         }
-        // The slave's first byte is its count; the caller's buffer holds 32 bytes.
+        // The slave's first byte is its count; the caller's buffer holds 32
+        // bytes, so the data are copied from the internal buffer (whose byte
+        // 32 the master never fills and reads as 0).
         uint8_t raw[kMaxBlock + 1] = {};
         uint32_t result = Call(&BackendOps::i2cReadRegister, EcMasterKind(), Primary(), 0u, uint32_t(PROTO_BLOCK),
                                kEcMasterBus, addressByte, command, uint32_t(kMaxBlock), raw);
         if (result == VEK_ERR_UNSUPPORTED) return result;
         *count = raw[0];
         if (raw[0] > kMaxBlock) return VEK_ERR_READ;
-        std::memcpy(buffer, raw, kMaxBlock);
-        std::memmove(buffer, buffer + 1, raw[0]);
+        std::memcpy(buffer, raw + 1, raw[0]);
         return result;
     }
     default:

@@ -4,6 +4,8 @@
 #include "api/registry_override.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
+#include "backends/sio2/sio2.h"
+#include "backends/sio5/sio5.h"
 #include "backends/zkec/zkec.h"
 #include "smbus/transactions.h"
 
@@ -27,6 +29,10 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &ec::Ops();
     case KIND_EC100:
         return &ec::Kind100Ops();
+    case KIND_SIO2:
+        return &sio2::Ops();
+    case KIND_SIO5:
+        return &sio5::Ops();
     case KIND_ZKEC:
         return &zkec::Ops();
     default:

@@ -1,4 +1,4 @@
-# The Windows SDK: per architecture bin/vek.dll, lib/vek.dll.a (mingw) and
+# The Windows SDK: per architecture bin/vek.dll with its kernel driver, lib/vek.dll.a (mingw) and
 # lib/vek.lib (MSVC), with include/vek/vek.h beside them; `cpack` zips it.
 #
 # The MSVC import library is made by llvm-dlltool. On x86 an MSVC caller of a
@@ -38,6 +38,12 @@ endif()
 
 install(TARGETS vek RUNTIME DESTINATION ${VEK_SDK_ARCH}/bin ARCHIVE DESTINATION ${VEK_SDK_ARCH}/lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vek/vek.h DESTINATION include/vek)
+# The kernel I/O driver this build makes, beside the DLL where the library looks for it.
+foreach(_vek_driver zelkoran zelkoranx64)
+  if(TARGET ${_vek_driver})
+    install(FILES $<TARGET_FILE:${_vek_driver}> DESTINATION ${VEK_SDK_ARCH}/bin)
+  endif()
+endforeach()
 if(VEK_MSVC_IMPORT_LIBRARY)
   install(FILES ${VEK_MSVC_IMPORT_LIBRARY} DESTINATION ${VEK_SDK_ARCH}/lib)
 endif()

@@ -7,6 +7,8 @@ pkgs=(cmake ninja-build g++ pkgconf libgtest-dev libbenchmark-dev libcli11-dev n
       python3-pytest python3-pip python3-setuptools)
 if [ "$what" = all ]; then
   pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 prometheus clang clang-tools lld llvm)
+  # The QEMU guest test (tests/qemu/run.sh); its kernel comes from the archive too.
+  pkgs+=(qemu-system-x86 busybox-static cpio)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

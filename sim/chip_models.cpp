@@ -9,6 +9,8 @@ void AddChipModels(Board& board) {
     AddEcFanModels(board);
     AddEcMailboxModels(board);
     AddSmbusModels(board);
+    AddSio5Models(board);
+    AddSio2Models(board);
     AddZkecModels(board);
 }
 

@@ -55,9 +55,15 @@ static_assert(std::size(kThermistor) == 80);
 } // namespace
 
 double ThermistorResistanceKohm(uint32_t adc) {
-    // The converter is 10 bits wide; anything larger is a floating bus (absent
-    // EC), read as full scale so the divider equation stays finite.
-    if (adc > EC_ADC_FULL_SCALE) adc = uint32_t(EC_ADC_FULL_SCALE);
+    // The reading scales the tap to the full-scale count, so counts above 1023
+    // are colder than the table's first row and still on the divider's curve.
+    // At the count where the tap reaches the pull-up side (1705) the divider
+    // has its pole: there and above (an open thermistor, a floating bus) the
+    // reading is held just below it so the value stays finite.
+    constexpr uint32_t kLastBelowPole = 1704;
+    static_assert(kLastBelowPole / EC_ADC_FULL_SCALE * kThermistorReferenceVolts < 1 &&
+                  (kLastBelowPole + 1) / EC_ADC_FULL_SCALE * kThermistorReferenceVolts >= 1);
+    if (adc > kLastBelowPole) adc = kLastBelowPole;
     const double v = adc / EC_ADC_FULL_SCALE * kThermistorReferenceVolts;
     return kThermistorPullupKohm * v / (1 - v);
 }
