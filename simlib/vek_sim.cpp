@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "sim/board.h"
 #include "sim/ec/ec_fans.h"
 #include "sim/ec/ec_model.h"
+#include "sim/sio/sio2_model.h"
+#include "sim/sio/sio5_model.h"
 #include "sim/smbus/smbus_model.h"
 #include "vek/host.h"
 
@@ -45,6 +48,7 @@ Board* Current() { return g_attached.board.get(); }
 constexpr uint8_t kEcGpioDirection = 0x2B;
 constexpr uint8_t kEcGpioData = 0x2C;
 constexpr int kEcGpioPins = 8;
+constexpr uint32_t kSio2Fans = 2;
 
 // Temperatures a sensor can hold: the EC stores whole degrees in one byte, the
 // processor's readout is seven bits below its limit.
@@ -75,6 +79,11 @@ VEK_RESULT SetBoardTemperature(Board& board, double celsius) {
     if (auto* fans = board.Find<vek::sim::Kind100Fans>()) {
         if (celsius < 0) return VEK_ERR_ARGUMENT; // the firmware reports it unsigned
         fans->SetTemperature(uint16_t(std::lround(celsius)));
+        return VEK_OK;
+    }
+    // The kind-5 Super I/O's fan curve follows a monitor register in whole degrees (two's complement).
+    if (auto* sio = board.Find<vek::sim::Sio5Model>(); sio != nullptr && sio->wiring().fans[0].fitted) {
+        sio->SetMonitor(sio->wiring().fans[0].sensor, uint8_t(int8_t(std::lround(celsius))));
         return VEK_OK;
     }
     return VEK_ERR_UNSUPPORTED;
@@ -131,11 +140,25 @@ VEK_RESULT vek_sim_set_temperature(uint32_t kind, uint32_t index, double celsius
 VEK_RESULT vek_sim_set_fan_stalled(uint32_t fan, int stalled) {
     Board* board = Current();
     if (board == nullptr) return VEK_ERR_STATE;
-    auto* fans = board->Find<vek::sim::EcFans>();
-    if (fans == nullptr) return VEK_ERR_UNSUPPORTED;
-    if (fan >= fans->count()) return VEK_ERR_ARGUMENT;
-    fans->SetStalled(fan, stalled != 0);
-    return VEK_OK;
+    // A seized fan's tachometer stops counting: the Super I/O's period counter overflows.
+    constexpr uint16_t kStoppedCount = 0xFFFF;
+    const std::optional<uint16_t> count = stalled ? std::optional<uint16_t>(kStoppedCount) : std::nullopt;
+    if (auto* fans = board->Find<vek::sim::EcFans>()) {
+        if (fan >= fans->count()) return VEK_ERR_ARGUMENT;
+        fans->SetStalled(fan, stalled != 0);
+        return VEK_OK;
+    }
+    if (auto* sio = board->Find<vek::sim::Sio5Model>()) {
+        if (fan >= sio->wiring().fans.size() || !sio->wiring().fans[fan].fitted) return VEK_ERR_ARGUMENT;
+        sio->SetFanStuck(int(fan), count);
+        return VEK_OK;
+    }
+    if (auto* sio = board->Find<vek::sim::Sio2Model>()) {
+        if (fan >= kSio2Fans) return VEK_ERR_ARGUMENT;
+        sio->SetFanStuck(int(fan), count);
+        return VEK_OK;
+    }
+    return VEK_ERR_UNSUPPORTED;
 }
 
 VEK_RESULT vek_sim_set_gpio_input(int32_t set, int32_t pin, int level) {
@@ -177,6 +200,12 @@ VEK_RESULT vek_sim_inject_fault(uint32_t fault, int on) {
     case VEK_SIM_FAULT_NOT_ELEVATED:
         board->machine().SetElevated(!set);
         return VEK_OK;
+    case VEK_SIM_FAULT_SUPERIO_SILENT: {
+        bool found = false;
+        if (auto* sio = board->Find<vek::sim::Sio5Model>()) { sio->SetDeaf(set); found = true; }
+        if (auto* sio = board->Find<vek::sim::Sio2Model>()) { sio->SetDeaf(set); found = true; }
+        return found ? VEK_OK : VEK_ERR_UNSUPPORTED;
+    }
     default: return VEK_ERR_ARGUMENT;
     }
 }

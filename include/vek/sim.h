@@ -56,10 +56,13 @@ VEK_SIM_EXPORT const char* vek_sim_attached(void);
 
 /* Temperatures the chips measure. */
 #define VEK_SIM_TEMP_CPU   0u /* processor die, index = processor (every board) */
-#define VEK_SIM_TEMP_BOARD 1u /* the board sensor the fan controller follows, index 0 */
+#define VEK_SIM_TEMP_BOARD 1u /* the board sensor the fan controller's curve follows, index 0
+                               (the EC's or the Super I/O's; most boards report it as a temperature) */
 VEK_SIM_EXPORT VEK_RESULT vek_sim_set_temperature(uint32_t kind, uint32_t index, double celsius);
 
-/* A fan that seizes (stalled 1) reports no rotation whatever it is driven at. */
+/* A fan that seizes (stalled 1) reports no rotation whatever it is driven at. fan is the
+ * fan's number on the chip that drives it (EC or Super I/O), the library's fan number on
+ * most boards. */
 VEK_SIM_EXPORT VEK_RESULT vek_sim_set_fan_stalled(uint32_t fan, int stalled);
 
 /* Level the outside world drives on an input pin (set and pin count from 1, as in VEK_GPIO_*). */
@@ -70,6 +73,7 @@ VEK_SIM_EXPORT VEK_RESULT vek_sim_set_gpio_input(int32_t set, int32_t pin, int l
 #define VEK_SIM_FAULT_SMBUS_HUNG     2u /* a slave holds the SMBus clock low: transactions never end */
 #define VEK_SIM_FAULT_DRIVER_MISSING 3u /* the I/O driver is not installed (next VEK_API_Init gives 2) */
 #define VEK_SIM_FAULT_NOT_ELEVATED   4u /* the process lacks the rights to start the driver */
+#define VEK_SIM_FAULT_SUPERIO_SILENT 5u /* the Super I/O never answers its configuration ports */
 VEK_SIM_EXPORT VEK_RESULT vek_sim_inject_fault(uint32_t fault, int on);
 
 /* Let virtual time pass (watchdogs, timers, conversions). */

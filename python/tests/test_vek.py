@@ -99,19 +99,22 @@ def test_eeprom_bytes_round_trip(board):
     assert board.SMBus_Read_EEPROM(address, 0x120, 3) == b"\x01\x02\xfe"
 
 
-@pytest.mark.parametrize("kind, value, read", [
-    (vek.sim.TEMP_CPU, 81.0, lambda b: b.HWM_CPUTemperature(0)),
-    (vek.sim.TEMP_BOARD, 63.0, lambda b: b.HWM_Temperature(0)),
-])
-def test_temperature_knobs_reach_the_library(board, kind, value, read):
-    board.sim.set_temperature(kind, 0, value)
-    assert read(board) == value
+def test_cpu_temperature_knob_reaches_the_library(board):
+    board.sim.set_temperature(vek.sim.TEMP_CPU, 0, 81.0)
+    assert board.HWM_CPUTemperature(0) == 81.0
 
 
-def test_stalled_fan_reads_zero(board):
-    assert board.HWM_GetFanSpeed(0) > 0
-    board.sim.set_fan_stalled(0)
-    assert board.HWM_GetFanSpeed(0) == 0
+# One board per fan and sensor chip the knobs reach: the EC and the kind-5 Super I/O.
+@pytest.mark.parametrize("name", [None, "FMQ-333"])
+def test_board_temperature_and_stalled_fan_knobs(name):
+    with vek.Board(sim=name or "") as b:
+        b.simulator.set_temperature(vek.sim.TEMP_BOARD, 0, 71)
+        assert b.HWM_Temperature(0) == 71.0
+        assert b.HWM_GetFanSpeed(0) > 0
+        b.simulator.set_fan_stalled(0)
+        assert b.HWM_GetFanSpeed(0) == 0
+        b.simulator.set_fan_stalled(0, False)
+        assert b.HWM_GetFanSpeed(0) > 0
 
 
 def test_gpio_input_knob_drives_inputs_only(board):
@@ -168,3 +171,14 @@ def test_every_board_comes_up():
 def test_ec_i2c_status_codes_have_names():
     assert vek.result_name(0x804) == "EC_I2C_READ_STATUS_0x04"
     assert str(vek.VekError(0x804, "EC_IIC_Byte_Addr_Read")).endswith("EC_I2C_READ_STATUS_0x04")
+
+
+def test_silent_superio_reads_float_high():
+    with vek.Board(sim="FMQ-333") as b:
+        b.simulator.inject_fault(vek.sim.FAULT_SUPERIO_SILENT)
+        assert b.HWM_Temperature(0) == 255.0   # the monitor register floats to 0xFF
+        assert b.HWM_GetFanSpeed(0) == 0       # as does the tachometer count: no rotation
+    with vek.sim.attach() as s:                # the EC board has no Super I/O
+        with pytest.raises(vek.VekError) as e:
+            s.inject_fault(vek.sim.FAULT_SUPERIO_SILENT)
+        assert e.value.name == "UNSUPPORTED"

@@ -14,6 +14,7 @@ FAULT_EC_BUSY = 1
 FAULT_SMBUS_HUNG = 2
 FAULT_DRIVER_MISSING = 3
 FAULT_NOT_ELEVATED = 4
+FAULT_SUPERIO_SILENT = 5
 
 _SIGNATURES = {
     "vek_sim_board_count": ([], ctypes.c_uint32),
