@@ -75,30 +75,30 @@ struct ConfigArgs {
     bool start = false;
 };
 
+// Starting (or feeding) the watchdog, the one step that needs a reminder.
+void Start(Run& run, const char* what) {
+    const VEK_RESULT t = VEK_WDT_Trigger();
+    if (t != VEK_OK) run.Fail(what, t);
+    else FeedReminder();
+}
+
 int Config(const Global& g, Session& session, const ConfigArgs& a) {
     Run run(g, session.source(), "wdt config");
     const VEK_RESULT r = VEK_WDT_SetConfig(UnitNumber(a.unit), uint8_t(a.count));
     if (r != VEK_OK) run.Fail("watchdog config", r);
-    if (r == VEK_OK && a.start) {
-        const VEK_RESULT t = VEK_WDT_Trigger();
-        if (t != VEK_OK) run.Fail("watchdog start", t);
-        else FeedReminder();
-    }
+    if (r == VEK_OK && a.start) Start(run, "watchdog start");
     return Status(run);
 }
 
 int Trigger(const Global& g, Session& session) {
     Run run(g, session.source(), "wdt trigger");
-    const VEK_RESULT r = VEK_WDT_Trigger();
-    if (r != VEK_OK) run.Fail("watchdog trigger", r);
-    else FeedReminder();
+    Start(run, "watchdog trigger");
     return Status(run);
 }
 
 int Disable(const Global& g, Session& session) {
     Run run(g, session.source(), "wdt disable");
-    const VEK_RESULT r = VEK_WDT_Disable();
-    if (r != VEK_OK) run.Fail("watchdog disable", r);
+    if (const VEK_RESULT r = VEK_WDT_Disable(); r != VEK_OK) run.Fail("watchdog disable", r);
     return Status(run);
 }
 
