@@ -16,7 +16,8 @@ jobs=2
 step() { printf '\n=== %s (%ss)\n' "$1" "$SECONDS"; }
 
 step "Linux build"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Explicit: scripts/run.sh configures the same tree without tests.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_BUILD_TESTS=ON -DVEK_BUILD_BENCH=ON >/dev/null
 cmake --build build -j$jobs
 step "Linux tests"
 (cd build && ctest -j$jobs --output-on-failure)
