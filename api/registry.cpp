@@ -4,6 +4,7 @@
 #include "api/registry_override.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
+#include "backends/sio1/sio1.h"
 #include "backends/sio2/sio2.h"
 #include "backends/sio5/sio5.h"
 #include "backends/zkec/zkec.h"
@@ -35,6 +36,8 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &sio5::Ops();
     case KIND_ZKEC:
         return &zkec::Ops();
+    case KIND_SIO1:
+        return &sio1::Ops();
     default:
         return nullptr;
     }

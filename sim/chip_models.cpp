@@ -12,6 +12,7 @@ void AddChipModels(Board& board) {
     AddSio5Models(board);
     AddSio2Models(board);
     AddZkecModels(board);
+    AddSio1Models(board);
 }
 
 } // namespace vek::sim

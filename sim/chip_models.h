@@ -16,5 +16,6 @@ void AddSmbusModels(Board& board);      // the chipset SMBus host controller and
 void AddSio5Models(Board& board);       // the ChipKind 5 Super I/O (sio/sio5_model.cpp)
 void AddSio2Models(Board& board);       // the ChipKind 2 Super I/O (sio/sio2_model.cpp)
 void AddZkecModels(Board& board);       // the controller behind the ZKEC driver (zkec/zkec_model.cpp)
+void AddSio1Models(Board& board);       // the ChipKind 1 Super I/O (sio/sio1_model.cpp)
 
 } // namespace vek::sim

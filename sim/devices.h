@@ -22,6 +22,16 @@ public:
     virtual const char* name() const = 0;
 };
 
+// A firmware or chip timer counting down in virtual time (watchdogs, relay
+// timers): whether it runs, when it fires, and how often it has fired.
+struct TimerState {
+    bool running = false;
+    int64_t deadlineNs = 0;
+    int64_t timeoutNs = 0;
+    int expiries = 0;
+    int64_t lastExpiryNs = -1;
+};
+
 // I/O ports. width is 1, 2 or 4. A multi-byte access goes whole to the device
 // that claims its first port; the model splits it if the chip decodes bytes.
 class PortDevice {
