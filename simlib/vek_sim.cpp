@@ -17,6 +17,7 @@
 #include "sim/board.h"
 #include "sim/ec/ec_fans.h"
 #include "sim/ec/ec_model.h"
+#include "sim/sio/sio1_model.h"
 #include "sim/sio/sio2_model.h"
 #include "sim/sio/sio5_model.h"
 #include "sim/smbus/smbus_model.h"
@@ -204,6 +205,7 @@ VEK_RESULT vek_sim_inject_fault(uint32_t fault, int on) {
         bool found = false;
         if (auto* sio = board->Find<vek::sim::Sio5Model>()) { sio->SetDeaf(set); found = true; }
         if (auto* sio = board->Find<vek::sim::Sio2Model>()) { sio->SetDeaf(set); found = true; }
+        if (auto* sio = board->Find<vek::sim::Sio1Model>()) { sio->SetSilent(set); found = true; }
         return found ? VEK_OK : VEK_ERR_UNSUPPORTED;
     }
     default: return VEK_ERR_ARGUMENT;
