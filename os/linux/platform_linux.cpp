@@ -28,6 +28,7 @@
 
 #include "api/library.h"
 #include "os/linux/backlight.h"
+#include "os/linux/capabilities.h"
 #include "os/linux/dmi.h"
 #include "os/linux/i2c_dev.h"
 #include "os/os.h"
@@ -183,7 +184,7 @@ void Stop(void*) {
     }
 }
 
-int Elevated(void*) { return geteuid() == 0; }
+int Elevated(void*) { return NativeChannelCapabilities() ? 1 : 0; }
 
 uint32_t Identity(void*, uint32_t item, char* out, uint32_t size) { return ReadDmiIdentity(item, out, size); }
 
