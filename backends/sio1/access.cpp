@@ -3,6 +3,7 @@
 #include "api/library.h"
 #include "backends/sio1/registers.h"
 #include "backends/sio1/sio1.h"
+#include "backends/superio/superio.h"
 #include "hal/hal.h"
 
 namespace vek::sio1 {
@@ -13,19 +14,8 @@ namespace {
 // for the rest of the process.
 uint16_t g_configPort = CFG_PORT_DEFAULT;
 
-void Pace() { hal::Delay(*IoDelayOf(KIND_SIO1)); }
-
-void Out(uint16_t port, uint8_t value) {
-    hal::WritePortByte(port, value);
-    Pace();
-}
-
-uint8_t In(uint16_t port) {
-    uint8_t v = 0xFF; // a failed request reads as a floating bus
-    hal::ReadPortByte(port, &v);
-    Pace();
-    return v;
-}
+void Out(uint16_t port, uint8_t value) { superio::PortWrite(KIND_SIO1, port, value); }
+uint8_t In(uint16_t port) { return superio::PortRead(KIND_SIO1, port); }
 
 } // namespace
 
