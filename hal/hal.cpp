@@ -253,17 +253,26 @@ void Cpuid(uint32_t leaf, uint32_t regs[4]) {
 
 // ---------------------------------------------------------------- time
 
+int64_t CounterTarget(int64_t now, int64_t frequency, int64_t microseconds) {
+    constexpr int64_t kMax = INT64_MAX;
+    if (microseconds <= 0 || frequency <= 0) return now;
+    // f * us / 1e6 in two parts; a product or sum past 64 bits saturates.
+    const int64_t whole = microseconds / 1000000, part = microseconds % 1000000;
+    if (whole > kMax / frequency) return kMax;
+    int64_t ticks = whole * frequency;
+    const int64_t partTicks = part > kMax / frequency ? kMax : (part * frequency) / 1000000;
+    ticks = ticks > kMax - partTicks ? kMax : ticks + partTicks;
+    return now > kMax - ticks ? kMax : now + ticks;
+}
+
 void Delay(int64_t microseconds) {
     const vek_host_platform& p = Platform();
+    if (microseconds <= 0) return;
     if (p.delay_us) {
-        if (microseconds > 0) p.delay_us(p.user, microseconds);
+        p.delay_us(p.user, microseconds);
         return;
     }
-    const int64_t f = p.counter_frequency(p.user);
-    const int64_t now = p.counter_now(p.user);
-    // f * us / 1e6 without overflowing for long waits (whole-second tones).
-    const int64_t whole = microseconds / 1000000, part = microseconds % 1000000;
-    const int64_t target = now + whole * f + (part * f) / 1000000;
+    const int64_t target = CounterTarget(p.counter_now(p.user), p.counter_frequency(p.user), microseconds);
     while (p.counter_now(p.user) < target) {
     }
 }

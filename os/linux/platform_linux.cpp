@@ -23,6 +23,7 @@
 #include <string>
 
 #include "api/library.h"
+#include "os/hybrid_wait.h"
 #include "os/linux/dmi.h"
 #include "os/os.h"
 
@@ -201,6 +202,22 @@ int64_t Now(void*) {
     return int64_t(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
+WakeLateness g_lateness{kMinSpinNs};
+
+// Sleeps the bulk on CLOCK_MONOTONIC (the counter's own clock), spins the rest.
+void DelayUs(void*, int64_t microseconds) {
+    const int64_t deadline = DeadlineNs(Now(nullptr), microseconds);
+    WaitUntil(deadline, g_lateness, [] { return Now(nullptr); }, [](int64_t wakeNs) {
+        timespec at{};
+        at.tv_sec = time_t(wakeNs / 1'000'000'000);
+        at.tv_nsec = long(wakeNs % 1'000'000'000);
+        int rc;
+        while ((rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr)) == EINTR) {
+        }
+        return rc == 0;
+    });
+}
+
 vek_host_platform MakeLinux() {
     vek_host_platform p{};
     p.size = sizeof p;
@@ -212,6 +229,7 @@ vek_host_platform MakeLinux() {
     p.cpuid = Cpuid;
     p.counter_frequency = Frequency;
     p.counter_now = Now;
+    p.delay_us = DelayUs;
     return p;
 }
 
