@@ -1,5 +1,6 @@
 #include "hal/hal.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,15 +12,16 @@ namespace vek::hal {
 namespace {
 
 // Driver lifetime, process-wide. Written only by init/teardown under the API lock.
+// Atomic because a caller racing VEK_API_Uninit reads them while teardown writes.
 struct DriverState {
-    uint32_t status = VEK_HOST_DRIVER_NOT_STARTED;
-    bool started = false;
-    bool deviceOpen = false;
-    bool hasMsr = false;
+    std::atomic<uint32_t> status{VEK_HOST_DRIVER_NOT_STARTED};
+    std::atomic<bool> started{false};
+    std::atomic<bool> deviceOpen{false};
+    std::atomic<bool> hasMsr{false};
 };
 DriverState g_driver;
 
-bool g_zkecOpen = false;
+std::atomic<bool> g_zkecOpen{false};
 
 constexpr uint32_t kCpuidFeatures = 1;
 constexpr uint32_t kCpuidEdxMsr = 1u << 5;
@@ -87,7 +89,10 @@ void DriverStop() {
 }
 
 void DriverReset() {
-    g_driver = DriverState{};
+    g_driver.status = VEK_HOST_DRIVER_NOT_STARTED;
+    g_driver.started = false;
+    g_driver.deviceOpen = false;
+    g_driver.hasMsr = false;
     g_zkecOpen = false;
 }
 
