@@ -47,7 +47,7 @@ enum Kind : int { kClosed = 0, kShared, kFile, kLocal, kNoOp };
 std::atomic<int> g_kind{kClosed};
 std::atomic<SharedLock*> g_shared{nullptr}; // mapped once, kept for the process
 std::atomic<int> g_fileFd{-1};              // opened once, kept for the process
-std::recursive_timed_mutex g_local;         // threads of this process (file and local kinds)
+std::recursive_mutex g_local;               // threads of this process (file and local kinds)
 // What this thread holds and must release, whatever the lock's state by then.
 thread_local int t_sharedHeld = 0;
 thread_local int t_localHeld = 0;
@@ -244,7 +244,11 @@ bool LockAcquireFor(int milliseconds) {
     }
     case kFile:
     case kLocal:
-        if (!g_local.try_lock_for(std::chrono::milliseconds(milliseconds))) return false;
+        // Polled: a teardown wait, not a hot path.
+        for (int waited = 0; !g_local.try_lock(); ++waited) {
+            if (waited >= milliseconds) return false;
+            usleep(1000);
+        }
         TakeLocal(g_kind.load() == kFile);
         return true;
     case kNoOp:
