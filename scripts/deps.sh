@@ -3,7 +3,7 @@
 # what is missing. Usage: scripts/deps.sh [linux|all]
 set -euo pipefail
 what=${1:-all}
-pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+pkgs=(cmake ninja-build g++ libgtest-dev libbenchmark-dev clang libclang-rt-14-dev)
 if [ "$what" = all ]; then
   pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64)
 fi

@@ -30,6 +30,9 @@ cmake --build build-tsan -j$jobs --target vek_concurrency_tests
 step "Threading tests under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/vek_concurrency_tests
 
+step "Export fuzzer, fixed short budget"
+bash scripts/fuzz.sh 45
+
 step "Windows 32-bit build"
 cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
   -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF >/dev/null
