@@ -224,11 +224,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vek::sim::Board board(row);
     vek::sim::Machine& machine = board.machine();
     machine.SetTraceEnabled(false);
-    // Board conditions: a driver that needs starting without elevation, failing
-    // identity queries, a missing ZKEC device.
+    // Board conditions: a driver that needs starting without elevation, a
+    // failing identity query, a missing ZKEC device.
     if (flags & 1) machine.SetElevated(false);
     if (flags & 2) machine.SetIdentityFailing(VEK_HOST_ID_SERIAL, true);
     if (flags & 4) machine.SetZkecPresent(false);
+    // No delay service: the library spins on a 1 GHz counter itself (each
+    // counter read costs 1 ms of virtual time, so long waits stay cheap).
+    if (flags & 16) {
+        machine.SetDelayService(false);
+        machine.SetCounterFrequency(1'000'000'000);
+        machine.SetCounterReadCost(1'000'000);
+    }
     vek::sim::Attached attached(board);
     if (!attached.ok()) std::abort();
     if (!(flags & 8)) VEK_API_Init();
