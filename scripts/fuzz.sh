@@ -2,7 +2,7 @@
 # Builds the export fuzzer (clang, AddressSanitizer + UndefinedBehaviorSanitizer)
 # and runs it against the simulator. New inputs go to build-fuzz/corpus; the
 # seeds and every regression input live in tests/fuzz/corpus.
-#   scripts/fuzz.sh                  60-second run (what CI does)
+#   scripts/fuzz.sh                  60-second run (CI passes 45)
 #   scripts/fuzz.sh 1800             30 minutes
 #   scripts/fuzz.sh 0 -runs=40000    a fixed number of inputs (48 calls at most each)
 set -euo pipefail
