@@ -27,6 +27,17 @@ double Percentile(std::vector<int64_t>& v, double p) {
     return double(v[std::min(i, v.size() - 1)]) / 1000.0;
 }
 
+// The library's wait.
+void LibraryWait(int64_t us) { vek::hal::Delay(us); }
+
+// Reference: a pure spin on the same clock, the accuracy a sleeping wait must keep.
+void SpinWait(int64_t us) {
+    const int64_t end = Ns(CLOCK_MONOTONIC) + us * 1000;
+    while (Ns(CLOCK_MONOTONIC) < end) {
+    }
+}
+
+template <void (*Wait)(int64_t)>
 void BM_Wait(benchmark::State& state) {
     const int64_t us = state.range(0);
     std::vector<int64_t> overshoot;
@@ -35,7 +46,7 @@ void BM_Wait(benchmark::State& state) {
     for (auto _ : state) {
         const int64_t c0 = Ns(CLOCK_THREAD_CPUTIME_ID);
         const int64_t t0 = Ns(CLOCK_MONOTONIC);
-        vek::hal::Delay(us);
+        Wait(us);
         const int64_t t1 = Ns(CLOCK_MONOTONIC);
         cpu += Ns(CLOCK_THREAD_CPUTIME_ID) - c0;
         wall += t1 - t0;
@@ -47,8 +58,11 @@ void BM_Wait(benchmark::State& state) {
     state.counters["overshoot_min_us"] = double(shortest) / 1000.0;
     state.counters["cpu_share"] = wall > 0 ? double(cpu) / double(wall) : 0.0;
 }
-BENCHMARK(BM_Wait)->Arg(50)->Iterations(4000)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Wait)->Arg(1000)->Iterations(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Wait)->Arg(200000)->Iterations(25)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wait<LibraryWait>)->Name("BM_Wait/library")->Arg(50)->Iterations(4000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Wait<LibraryWait>)->Name("BM_Wait/library")->Arg(1000)->Iterations(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Wait<LibraryWait>)->Name("BM_Wait/library")->Arg(200000)->Iterations(25)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Wait<SpinWait>)->Name("BM_Wait/spin")->Arg(50)->Iterations(4000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Wait<SpinWait>)->Name("BM_Wait/spin")->Arg(1000)->Iterations(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Wait<SpinWait>)->Name("BM_Wait/spin")->Arg(200000)->Iterations(25)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace

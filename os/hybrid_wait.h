@@ -2,7 +2,7 @@
 // bulk is slept on the OS's high-resolution timer, the last stretch spun on the
 // counter. The timer wakes a thread late by a varying amount (timer slack,
 // scheduling), so the spin stretch follows the lateness actually observed:
-// it rises at once to a late wake and decays slowly, within fixed bounds.
+// it rises at once to a late wake and decays over a few wakes, within bounds.
 #pragma once
 
 #include <atomic>
@@ -10,27 +10,31 @@
 
 namespace vek::os {
 
-inline constexpr int64_t kMinSpinNs = 60'000;   // covers the default 50 µs timer slack
-inline constexpr int64_t kMaxSpinNs = 2'000'000;
 inline constexpr int64_t kSpinHeadroomNs = 15'000;
+// Past this a late wake is the scheduler's doing (a loaded machine), which
+// spinning longer would not cure: the stretch stays below it.
+inline constexpr int64_t kMaxSpinNs = 250'000;
 
 // Lateness of recent timer wakes, shared by every thread (a rough estimate:
 // lost updates between threads do no harm).
 class WakeLateness {
 public:
-    explicit WakeLateness(int64_t initialNs) : lateNs_(initialNs) {}
+    // minSpinNs: the platform timer's own granularity (timer slack and the like).
+    explicit WakeLateness(int64_t minSpinNs) : minNs_(minSpinNs), lateNs_(0) {}
     // How long before the deadline to stop sleeping and start spinning.
     int64_t SpinNs() const {
         const int64_t spin = lateNs_.load(std::memory_order_relaxed) + kSpinHeadroomNs;
-        return spin < kMinSpinNs ? kMinSpinNs : spin > kMaxSpinNs ? kMaxSpinNs : spin;
+        return spin < minNs_ ? minNs_ : spin > kMaxSpinNs ? kMaxSpinNs : spin;
     }
+    int64_t MinSpinNs() const { return minNs_; }
     void Observe(int64_t lateNs) {
         if (lateNs < 0) lateNs = 0;
         const int64_t old = lateNs_.load(std::memory_order_relaxed);
-        lateNs_.store(lateNs > old ? lateNs : old - (old - lateNs) / 16, std::memory_order_relaxed);
+        lateNs_.store(lateNs > old ? lateNs : old - (old - lateNs) / 4, std::memory_order_relaxed);
     }
 
 private:
+    const int64_t minNs_;
     std::atomic<int64_t> lateNs_;
 };
 

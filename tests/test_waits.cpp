@@ -71,6 +71,7 @@ struct FakeClock {
 };
 
 TEST(HybridWait, SleepsTheBulkSpinsTheRestNeverEarly) {
+    constexpr int64_t kMin = 60'000;
     const struct { int64_t waitNs, late; bool refuse; bool expectSleep; } cases[] = {
         {50'000, 0, false, false},        // shorter than the spin stretch: spin only
         {1'000'000, 0, false, true},
@@ -83,26 +84,29 @@ TEST(HybridWait, SleepsTheBulkSpinsTheRestNeverEarly) {
         FakeClock clock;
         clock.late = c.late;
         clock.refuse = c.refuse;
-        os::WakeLateness lateness(os::kMinSpinNs);
+        os::WakeLateness lateness(kMin);
         const int64_t deadline = c.waitNs;
         os::WaitUntil(deadline, lateness, clock.Now(), clock.Sleep());
         EXPECT_GE(clock.t, deadline) << c.waitNs;
         EXPECT_EQ(clock.sleeps, c.expectSleep ? 1 : 0) << c.waitNs;
         if (c.expectSleep) {
-            EXPECT_LE(clock.sleptUntil, deadline - os::kMinSpinNs);
+            EXPECT_LE(clock.sleptUntil, deadline - kMin);
             // Spun only the stretch after the wake (1 µs a read here).
-            EXPECT_LE(clock.reads, 4 + (os::kMinSpinNs + os::kSpinHeadroomNs) / 1000);
+            EXPECT_LE(clock.reads, 4 + (kMin + os::kSpinHeadroomNs) / 1000);
         }
     }
 }
 
 TEST(HybridWait, SpinStretchFollowsObservedLateness) {
-    os::WakeLateness lateness(0);
-    EXPECT_EQ(lateness.SpinNs(), os::kMinSpinNs);
-    lateness.Observe(500'000); // one late wake raises it at once
-    EXPECT_EQ(lateness.SpinNs(), 500'000 + os::kSpinHeadroomNs);
-    for (int i = 0; i < 200; ++i) lateness.Observe(10'000); // punctual wakes bring it down slowly
-    EXPECT_EQ(lateness.SpinNs(), os::kMinSpinNs);
+    constexpr int64_t kMin = 25'000;
+    os::WakeLateness lateness(kMin);
+    EXPECT_EQ(lateness.SpinNs(), kMin);
+    lateness.Observe(100'000); // one late wake raises it at once
+    EXPECT_EQ(lateness.SpinNs(), 100'000 + os::kSpinHeadroomNs);
+    lateness.Observe(0);
+    EXPECT_GT(lateness.SpinNs(), kMin); // one punctual wake does not undo it
+    for (int i = 0; i < 40; ++i) lateness.Observe(2'000); // a run of punctual wakes does
+    EXPECT_EQ(lateness.SpinNs(), kMin);
     lateness.Observe(int64_t(1) << 40); // never beyond the cap
     EXPECT_EQ(lateness.SpinNs(), os::kMaxSpinNs);
 }

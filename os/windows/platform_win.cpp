@@ -75,7 +75,9 @@ int64_t CounterNs() {
 // refuse it and every wait stays a spin.
 constexpr DWORD kHighResolutionTimer = 0x00000002;
 std::atomic<bool> g_timerRefused{false};
-WakeLateness g_lateness{kMinSpinNs};
+// High-resolution timers wake within about half a tick of the scheduler.
+constexpr int64_t kWindowsMinSpinNs = 100'000;
+WakeLateness g_lateness{kWindowsMinSpinNs};
 
 bool SleepUntilNs(int64_t wakeNs) {
     if (g_timerRefused.load(std::memory_order_relaxed)) return false;
