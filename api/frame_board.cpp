@@ -33,9 +33,10 @@ uint32_t EcCall(Fn EcBoardOps::*op, Args... args) {
 
 bool PrimaryIsEc() { return IsEcKind(Primary().chipKind); }
 
-// The EC-owned LED/button routines need an EC context behind the owner.
-bool EcOwnerWithoutEc(uint32_t owner, const DeviceContext& ctx) {
-    return IsEcKind(owner) && !IsEcKind(ctx.chipKind);
+// The EC- and chipset-owned LED/button routines need their own chip's context
+// behind the owner.
+bool OwnerWithoutItsChip(uint32_t owner, const DeviceContext& ctx) {
+    return (IsEcKind(owner) && !IsEcKind(ctx.chipKind)) || (owner == KIND_CHIPSET && ctx.chipKind != KIND_CHIPSET);
 }
 
 uint32_t SecondaryKind() { return Secondary() ? Secondary()->chipKind : 0; }
@@ -63,7 +64,7 @@ template <class SpecialFn, class BackendFn, class Value>
 uint32_t LedDispatch(SpecialFn SpecialOps::*special, BackendFn BackendOps::*routine, uint32_t led, Value value) {
     const uint32_t owner = Primary().ledOwner;
     DeviceContext* ctx = LedContext();
-    if (ctx == nullptr || EcOwnerWithoutEc(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
+    if (ctx == nullptr || OwnerWithoutItsChip(owner, *ctx)) return VEK_ERR_UNSUPPORTED;
     ApiLockGuard lock;
     if (owner == OWNER_LED_GPIO) {
         const SpecialOps* handler = Special();
@@ -238,7 +239,7 @@ VEK_RESULT VEK_CALL VEK_Button_Get(uint32_t button, uint32_t* state) {
     if (state == nullptr) return VEK_ERR_ARGUMENT;
     const uint32_t owner = Primary().ledOwner;
     DeviceContext* ctx = LedContext();
-    if (ctx == nullptr || (owner != KIND_EC && owner != KIND_CHIPSET) || EcOwnerWithoutEc(owner, *ctx))
+    if (ctx == nullptr || (owner != KIND_EC && owner != KIND_CHIPSET) || OwnerWithoutItsChip(owner, *ctx))
         return VEK_ERR_UNSUPPORTED;
     ApiLockGuard lock;
     return Call(&BackendOps::buttonGet, owner, *ctx, button, state);

@@ -49,9 +49,15 @@ BusRoute RouteBus(uint32_t bus) {
     if (bus == kEcMasterBus)
         return {(owners[0] == KIND_EC || owners[2] == KIND_EC) ? BusPath::EcMaster : BusPath::Unavailable, nullptr};
     const uint32_t owner = owners[0] == OWNER_SPLIT ? owners[bus + 1] : owners[0];
-    if (owner == p.chipKind) return {BusPath::Owner, &Primary()};
-    if (owner == p.secondaryKind && Secondary() != nullptr) return {BusPath::Owner, Secondary()};
-    return {BusPath::Unavailable, nullptr};
+    DeviceContext* ctx = nullptr;
+    if (owner == p.chipKind) ctx = &Primary();
+    else if (owner == p.secondaryKind) ctx = Secondary();
+    // Buses 2 and 3 are the chipset backend's platform buses. An owner of another
+    // kind (the EC on most EC boards) has no platform bus behind these numbers,
+    // so the bus is not available there rather than run chipset routines on a
+    // context whose backend area belongs to a different chip.
+    if (ctx == nullptr || ctx->chipKind != KIND_CHIPSET) return {BusPath::Unavailable, nullptr};
+    return {BusPath::Owner, ctx};
 }
 
 // Checks shared by the I2C exports except Quick; on success fills the route.
@@ -289,15 +295,16 @@ VEK_RESULT VEK_CALL VEK_I2C_SMBusBlock(uint32_t direction, uint8_t bus, uint8_t 
             return Call(&BackendOps::i2cWriteRegister, EcMasterKind(), Primary(), 0u, uint32_t(PROTO_BLOCK),
                         kEcMasterBus, addressByte, command, uint32_t(n + 1), buffer);
         }
-        // The slave's first byte is its count; the caller's buffer holds 32 bytes.
+        // The slave's first byte is its count; the caller's buffer holds 32
+        // bytes, so the data are copied from the internal buffer (whose byte
+        // 32 the master never fills and reads as 0).
         uint8_t raw[kMaxBlock + 1] = {};
         uint32_t result = Call(&BackendOps::i2cReadRegister, EcMasterKind(), Primary(), 0u, uint32_t(PROTO_BLOCK),
                                kEcMasterBus, addressByte, command, uint32_t(kMaxBlock), raw);
         if (result == VEK_ERR_UNSUPPORTED) return result;
         *count = raw[0];
         if (raw[0] > kMaxBlock) return VEK_ERR_READ;
-        std::memcpy(buffer, raw, kMaxBlock);
-        std::memmove(buffer, buffer + 1, raw[0]);
+        std::memcpy(buffer, raw + 1, raw[0]);
         return result;
     }
     default:

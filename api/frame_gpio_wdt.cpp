@@ -92,14 +92,9 @@ uint32_t CheckWdt() {
     return VEK_OK;
 }
 
-} // namespace
-
-extern "C" {
-
-VEK_RESULT VEK_CALL VEK_GPIO_TotalSet(uint32_t* count) {
-    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
-    if (Cap(CAP_GPIO) == 0) return VEK_ERR_UNSUPPORTED;
-    if (count == nullptr) return VEK_ERR_ARGUMENT;
+// The number of sets the owner serves: the primary's, both chips' when split,
+// the second chip's when it is the owner (10 when there is none).
+uint32_t SetCount(uint32_t* count) {
     const DeviceContext& p = Primary();
     switch (p.gpioOwner) {
     case 0: case OWNER_GPIO_EXPANDER: *count = p.gpioSets[0]; break;
@@ -111,6 +106,17 @@ VEK_RESULT VEK_CALL VEK_GPIO_TotalSet(uint32_t* count) {
     return VEK_OK;
 }
 
+} // namespace
+
+extern "C" {
+
+VEK_RESULT VEK_CALL VEK_GPIO_TotalSet(uint32_t* count) {
+    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
+    if (Cap(CAP_GPIO) == 0) return VEK_ERR_UNSUPPORTED;
+    if (count == nullptr) return VEK_ERR_ARGUMENT;
+    return SetCount(count);
+}
+
 // Set 0 answers the number of sets the board offers (the sum of both chips
 // when split); set n the pin count of set n on the chip that serves it.
 VEK_RESULT VEK_CALL VEK_GPIO_TotalNumber(int32_t set, uint32_t* count) {
@@ -119,10 +125,7 @@ VEK_RESULT VEK_CALL VEK_GPIO_TotalNumber(int32_t set, uint32_t* count) {
     if (Cap(CAP_GPIO) == 0) return VEK_ERR_UNSUPPORTED;
     if (count == nullptr) return VEK_ERR_ARGUMENT;
     const DeviceContext& p = Primary();
-    if (set == 0) {
-        *count = p.gpioOwner == OWNER_SPLIT ? uint32_t(GpioLimit()) : p.gpioSets[0];
-        return VEK_OK;
-    }
+    if (set == 0) return SetCount(count);
     const DeviceContext* ctx = &p;
     int32_t entry = set;
     if (p.gpioOwner == OWNER_SPLIT && set > int64_t(p.gpioSets[0])) {

@@ -124,14 +124,16 @@ uint32_t InitLocked(Library& lib) {
         p.state = -1;
         return VEK_ERR_UNSUPPORTED;
     }
-    FillPrimary(p, *row);
 
-    // Driver step: ready when it answers its version request, else start it once.
+    // Driver step: ready when it answers its version request, else start it.
+    // The row is taken over only once the driver runs: a failed Init leaves
+    // the primary context as the last Init or Uninit left it.
     if (hal::DriverVersion() == 0) hal::DriverStart();
     if (hal::DriverCheck() != VEK_HOST_DRIVER_READY) {
         lib.initWord = -1;
         return hal::ProcessElevated() ? hal::DriverStatus() : VEK_ERR_NOT_ELEVATED;
     }
+    FillPrimary(p, *row);
     lib.initWord = 0;
 
     Configure(p);
@@ -139,6 +141,8 @@ uint32_t InitLocked(Library& lib) {
     if (p.gpioOwner == OWNER_GPIO_EXPANDER) {
         if (const SpecialOps* special = Special(); special && special->gpioStart) special->gpioStart(p);
     }
+    // LEDs on chipset GPIO pads have no chip to configure: the owner is the capability.
+    if (p.ledOwner == OWNER_LED_GPIO) p.caps[CAP_LED] = 1;
     if (p.wdtOwner == KIND_EC100) {
         if (const EcBoardOps* ec = EcBoard(); ec && ec->start100) ec->start100(p);
     }

@@ -2,8 +2,13 @@
 #include "api/backend.h"
 #include <iterator>
 #include "api/registry_override.h"
+#include "backends/chipset/chipset.h"
 #include "backends/ec/ops.h"
 #include "backends/handlers/handlers.h"
+#include "backends/sio1/sio1.h"
+#include "backends/sio2/sio2.h"
+#include "backends/sio5/sio5.h"
+#include "backends/zkec/zkec.h"
 #include "smbus/transactions.h"
 
 namespace vek {
@@ -26,6 +31,16 @@ const BackendOps* BuiltIn(uint32_t kind) {
         return &ec::Ops();
     case KIND_EC100:
         return &ec::Kind100Ops();
+    case KIND_CHIPSET:
+        return &chipset::Ops();
+    case KIND_SIO2:
+        return &sio2::Ops();
+    case KIND_SIO5:
+        return &sio5::Ops();
+    case KIND_ZKEC:
+        return &zkec::Ops();
+    case KIND_SIO1:
+        return &sio1::Ops();
     default:
         return nullptr;
     }
@@ -39,7 +54,7 @@ const BackendOps* BackendFor(uint32_t kind) {
 }
 
 const EcBoardOps* EcBoard() { return g_overrides.ec ? g_overrides.ec : &ec::BoardOps(); }
-const ZkecOps* Zkec() { return g_overrides.zkec; }
+const ZkecOps* Zkec() { return g_overrides.zkec ? g_overrides.zkec : &zkec::VersionOps(); }
 const SmbusOps* Smbus() { return g_overrides.smbus ? g_overrides.smbus : &smbus::Ops(); }
 const SpecialOps* Special() { return g_overrides.special ? g_overrides.special : &special::Ops(); }
 

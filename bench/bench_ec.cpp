@@ -8,59 +8,12 @@
 //              (3 bytes + 3 status polls when the EC is never busy); bridge
 //              read 12 (6 index/data pairs); aux command 6; mailbox read 2
 //   device_us  virtual device time: the polls' 200 µs and the bridge's pauses
-#include <benchmark/benchmark.h>
-
-#include <memory>
-
 #include "backends/ec/ec.h"
-#include "sim/attached.h"
-#include "sim/board.h"
-#include "sim/ec/ec_model.h"
-#include "vek/vek.h"
+#include "sim_bench.h"
 
 namespace {
 
-const vek::PlatformEntry& RowOf(uint32_t boardId) {
-    for (const vek::PlatformEntry& r : vek::kPlatformTable)
-        if (r.boardId == boardId) return r;
-    return vek::kPlatformTable[0];
-}
-
-// One initialised simulated board for the length of a benchmark run.
-struct EcBench {
-    std::unique_ptr<vek::sim::Board> board;
-    std::unique_ptr<vek::sim::Attached> attached;
-    bool ok = false;
-
-    explicit EcBench(uint32_t boardId) {
-        board = std::make_unique<vek::sim::Board>(RowOf(boardId));
-        attached = std::make_unique<vek::sim::Attached>(*board);
-        ok = attached->ok() && VEK_API_Init() == VEK_OK;
-        board->machine().SetTraceEnabled(false);
-    }
-    vek::sim::Machine& machine() { return board->machine(); }
-};
-
-// Runs fn in the timed loop after counting its requests and device time on a sample.
-template <class Fn>
-void Measure(benchmark::State& state, uint32_t boardId, double minimum, Fn fn, void (*setup)() = nullptr) {
-    EcBench b(boardId);
-    if (!b.ok) {
-        state.SkipWithError("simulated board did not attach or initialise");
-        return;
-    }
-    if (setup) setup();
-    constexpr int kSample = 50;
-    b.machine().SetTraceEnabled(true);
-    b.machine().ClearTrace();
-    const int64_t t0 = b.machine().now_ns();
-    for (int i = 0; i < kSample; ++i) fn();
-    state.counters["requests"] = double(b.machine().trace().size()) / kSample;
-    state.counters["minimum"] = minimum;
-    state.counters["device_us"] = double(b.machine().now_ns() - t0) / kSample / 1000.0;
-    b.machine().SetTraceEnabled(false);
-    for (auto _ : state) fn();
-}
+using vek::bench::Measure;
 
 // ---- one EC read per path, below the frame ----
 

@@ -70,7 +70,10 @@ bool DriverStart() {
     g_driver.status = p.driver_start(p.user);
     if (g_driver.status > VEK_HOST_DRIVER_UNSUPPORTED) g_driver.status = VEK_HOST_DRIVER_START_FAILED;
     g_driver.deviceOpen = g_driver.status == VEK_HOST_DRIVER_READY;
-    g_driver.started = true;
+    // Only a start that opened the device counts: after a failure (not
+    // elevated, service missing) the next Init tries again, so a process that
+    // started too early recovers once another one has the driver running.
+    g_driver.started = g_driver.deviceOpen.load();
     return g_driver.status == VEK_HOST_DRIVER_READY;
 }
 

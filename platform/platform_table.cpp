@@ -450,10 +450,11 @@ constexpr PlatformEntry kPlatformTable[] = {
     Sio5("FMQ-346",        146,          25, 1).CpuTemp(CPU_TEMP_SMBUS_SENSOR),
     Sio5("FMQ-348",        148,          28, 3),
 
-    // Chipset-only boards: the chipset watchdog; the PXC-60 has its GPIO block on
-    // the chipset and its fans and rails on a ChipKind 2 Super I/O.
-    Chipset("PXC-59",       59,          28, 1),
-    Chipset("PXC-60",       60,           5, 1)
+    // Chipset-only boards on SCH-class chipsets, whose LPC bridge holds the
+    // watchdog block's base; the PXC-60 has the GPIO block of its I/O hub and its
+    // fans and rails on a ChipKind 2 Super I/O.
+    Chipset("PXC-59",       59,           1, 1),
+    Chipset("PXC-60",       60,           0, 1)
         .Second(KIND_SIO2, 4)
         .Fans(KIND_SIO2)
         .Voltages(KIND_SIO2)

@@ -9,6 +9,11 @@ void AddChipModels(Board& board) {
     AddEcFanModels(board);
     AddEcMailboxModels(board);
     AddSmbusModels(board);
+    AddChipsetModels(board);
+    AddSio5Models(board);
+    AddSio2Models(board);
+    AddZkecModels(board);
+    AddSio1Models(board);
 }
 
 } // namespace vek::sim

@@ -22,6 +22,16 @@ public:
     virtual const char* name() const = 0;
 };
 
+// A firmware or chip timer counting down in virtual time (watchdogs, relay
+// timers): whether it runs, when it fires, and how often it has fired.
+struct TimerState {
+    bool running = false;
+    int64_t deadlineNs = 0;
+    int64_t timeoutNs = 0;
+    int expiries = 0;
+    int64_t lastExpiryNs = -1;
+};
+
 // I/O ports. width is 1, 2 or 4. A multi-byte access goes whole to the device
 // that claims its first port; the model splits it if the chip decodes bytes.
 class PortDevice {
@@ -68,13 +78,30 @@ public:
 };
 
 // The controller behind the ZKEC driver. Without one, the Machine answers reads
-// from its own 256-byte register file.
+// from its own 256-byte register file. A false return is a request the
+// controller refused; the driver then fails it.
 class ZkecDevice {
 public:
     virtual ~ZkecDevice() = default;
-    virtual void Begin() {}
-    virtual void End() {}
-    virtual uint8_t ReadRegister(uint8_t reg) = 0;
+    virtual bool Begin() { return true; }
+    virtual bool End() { return true; }
+    virtual bool ReadRegister(uint8_t reg, uint8_t* value) = 0;
+};
+
+// A platform I2C controller as the operating system's I2C driver offers it: a
+// slave is opened by its 7-bit address (the bus is not touched), then moved in
+// whole transfers: a write, a read, or a write then a read after a repeated start.
+class PlatformI2cController {
+public:
+    virtual ~PlatformI2cController() = default;
+    // False when the slave is in use or unavailable.
+    virtual bool OpenSlave(uint8_t address7) = 0;
+    virtual void CloseSlave(uint8_t address7) { (void)address7; }
+    // The transfer status (0 full, 1 partial, 2 address not acknowledged,
+    // 3 clock-stretch time-out, 4 unknown error); *transferred receives the
+    // bytes written plus the bytes read.
+    virtual uint32_t Transfer(uint8_t address7, const uint8_t* write, uint32_t wlen, uint8_t* read, uint32_t rlen,
+                              uint32_t* transferred) = 0;
 };
 
 } // namespace vek::sim

@@ -10,6 +10,7 @@ namespace {
 constexpr uint32_t kErrorInvalidFunction = 1;
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorInvalidParameter = 87;
 constexpr uint32_t kIdentityFailed = 16;
 
@@ -53,6 +54,9 @@ void Machine::BuildPlatform() {
     p.counter_frequency = &Machine::CounterFrequency;
     p.counter_now = &Machine::CounterNow;
     p.delay_us = delayService_ ? &Machine::DelayUs : nullptr;
+    p.i2c_open = &Machine::I2cOpen;
+    p.i2c_transfer = &Machine::I2cTransfer;
+    p.i2c_close = &Machine::I2cClose;
     platform_ = p;
 }
 
@@ -478,19 +482,22 @@ uint32_t Machine::ZkecRequest(void* user, uint32_t code, const void* in, uint32_
         if (!sizes(0, 0)) return kErrorInvalidParameter;
         if (m.zkecPending_) return VEK_HOST_ERROR_IO_PENDING;
         if (code == VEK_ZKEC_BEGIN) {
-            if (m.zkecDevice_) m.zkecDevice_->Begin();
-            m.Record(Access::ZkecBegin, 0, 0, 0, 0);
+            const bool ok = !m.zkecDevice_ || m.zkecDevice_->Begin();
+            m.Record(Access::ZkecBegin, 0, 0, 0, 0, ok);
+            return ok ? 0 : kErrorGenFailure;
         } else {
-            if (m.zkecDevice_) m.zkecDevice_->End();
-            m.Record(Access::ZkecEnd, 0, 0, 0, 0);
+            const bool ok = !m.zkecDevice_ || m.zkecDevice_->End();
+            m.Record(Access::ZkecEnd, 0, 0, 0, 0, ok);
+            return ok ? 0 : kErrorGenFailure;
         }
-        return 0;
     case VEK_ZKEC_READ_REGISTER: {
         if (!sizes(1, 1)) return kErrorInvalidParameter;
         if (m.zkecPending_) return VEK_HOST_ERROR_IO_PENDING;
         const uint8_t reg = *static_cast<const uint8_t*>(in);
-        const uint8_t v = m.zkecDevice_ ? m.zkecDevice_->ReadRegister(reg) : m.zkecRegisters_[reg];
-        m.Record(Access::ZkecRead, reg, 0, 1, v);
+        uint8_t v = m.zkecRegisters_[reg];
+        const bool ok = !m.zkecDevice_ || m.zkecDevice_->ReadRegister(reg, &v);
+        m.Record(Access::ZkecRead, reg, 0, 1, ok ? v : 0, ok);
+        if (!ok) return kErrorGenFailure;
         *static_cast<uint8_t*>(out) = v;
         return 0;
     }
@@ -533,6 +540,68 @@ int64_t Machine::CounterNow(void* user) {
 
 void Machine::DelayUs(void* user, int64_t microseconds) {
     if (microseconds > 0) Self(user).nowNs_ += microseconds * 1000;
+}
+
+// ---------------------------------------------------------------- platform I2C
+
+namespace {
+constexpr uint32_t kI2cOpenFailed = 6;             // what the OS layer answers for any failed open
+constexpr uint32_t kI2cNoTransfer = 0xFFFFFFFFu;   // nothing was sent
+} // namespace
+
+void Machine::SetPlatformI2c(uint32_t controller, PlatformI2cController* device) {
+    std::lock_guard lock(mutex_);
+    if (controller >= i2cControllers_.size()) throw std::invalid_argument("no such platform I2C controller");
+    i2cControllers_[controller] = device;
+}
+
+uint32_t Machine::I2cOpen(void* user, uint32_t controller, uint8_t address7, void** handle) {
+    Machine& m = Self(user);
+    std::lock_guard lock(m.mutex_);
+    if (handle == nullptr) {
+        ++m.malformed_;
+        return kI2cOpenFailed;
+    }
+    *handle = nullptr;
+    if (controller >= m.i2cControllers_.size() || m.i2cControllers_[controller] == nullptr) return kI2cOpenFailed;
+    if (!m.i2cControllers_[controller]->OpenSlave(address7 & 0x7F)) return kI2cOpenFailed;
+    const uintptr_t id = m.nextI2cHandle_++;
+    m.i2cHandles_[id] = {controller, uint8_t(address7 & 0x7F)};
+    ++m.i2cOpens_;
+    *handle = reinterpret_cast<void*>(id);
+    return 0;
+}
+
+uint32_t Machine::I2cTransfer(void* user, void* handle, const uint8_t* write, uint32_t wlen, uint8_t* read,
+                              uint32_t rlen, uint32_t* transferred) {
+    Machine& m = Self(user);
+    std::lock_guard lock(m.mutex_);
+    if (transferred) *transferred = 0;
+    auto it = m.i2cHandles_.find(reinterpret_cast<uintptr_t>(handle));
+    // A handle the library never opened, or an empty or pointerless request,
+    // is a library fault: the OS layer would send nothing.
+    if (it == m.i2cHandles_.end() || (wlen == 0 && rlen == 0) || (wlen && !write) || (rlen && !read)) {
+        ++m.malformed_;
+        return kI2cNoTransfer;
+    }
+    PlatformI2cController* c = m.i2cControllers_[it->second.controller];
+    if (c == nullptr) return kI2cNoTransfer;
+    uint32_t moved = 0;
+    const uint32_t status = c->Transfer(it->second.address7, write, wlen, read, rlen, &moved);
+    if (transferred) *transferred = moved;
+    return status;
+}
+
+void Machine::I2cClose(void* user, void* handle) {
+    Machine& m = Self(user);
+    std::lock_guard lock(m.mutex_);
+    auto it = m.i2cHandles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == m.i2cHandles_.end()) {
+        ++m.malformed_;
+        return;
+    }
+    if (PlatformI2cController* c = m.i2cControllers_[it->second.controller]) c->CloseSlave(it->second.address7);
+    m.i2cHandles_.erase(it);
 }
 
 } // namespace vek::sim

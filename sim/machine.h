@@ -128,6 +128,13 @@ public:
     std::array<uint8_t, 256>& zkec_registers() { return zkecRegisters_; }
     bool zkec_open() const { return zkecOpen_; }
 
+    // ---- platform I2C controllers (controller 0 is "I2C0", 1 is "I2C1") ----
+    // Null removes the controller; the seam then reports it not found.
+    void SetPlatformI2c(uint32_t controller, PlatformI2cController* device);
+    // Slaves the library holds open right now, and opens so far.
+    int i2c_open_handles() const { return int(i2cHandles_.size()); }
+    int i2c_opens() const { return i2cOpens_; }
+
     // ---- virtual clock ----
     int64_t now_ns() const { return nowNs_.load(); }
     void Advance(int64_t ns) { nowNs_ += ns; }
@@ -184,6 +191,10 @@ private:
     static int64_t CounterFrequency(void* user);
     static int64_t CounterNow(void* user);
     static void DelayUs(void* user, int64_t microseconds);
+    static uint32_t I2cOpen(void* user, uint32_t controller, uint8_t address7, void** handle);
+    static uint32_t I2cTransfer(void* user, void* handle, const uint8_t* write, uint32_t wlen, uint8_t* read,
+                                uint32_t rlen, uint32_t* transferred);
+    static void I2cClose(void* user, void* handle);
 
     void BuildPlatform();
     // Decodes one request; false rejects it. *returned is set on success.
@@ -224,6 +235,15 @@ private:
     bool zkecPending_ = false;
     ZkecDevice* zkecDevice_ = nullptr;
     std::array<uint8_t, 256> zkecRegisters_{};
+
+    struct I2cHandle {
+        uint32_t controller;
+        uint8_t address7;
+    };
+    std::array<PlatformI2cController*, 2> i2cControllers_{};
+    std::map<uintptr_t, I2cHandle> i2cHandles_;
+    uintptr_t nextI2cHandle_ = 1;
+    int i2cOpens_ = 0;
 
     std::atomic<int64_t> nowNs_{0};
     int64_t requestCostNs_ = kDefaultRequestCostNs;

@@ -60,12 +60,15 @@ public:
 
     bool Done(uint8_t status) const {
         switch (flavour_) {
-        case Flavour::Sch: return (status & kStsHostBusy) != 0; // SCH: bit 0 reports done
+        case Flavour::Sch: return (status & kSchStsDone) != 0;
         case Flavour::Ich: return (status & kStsInterrupt) != 0;
         case Flavour::Fch: return (status & kStsHostBusy) == 0;
         }
         return false;
     }
+    // The status bits that report a failed transaction on this map.
+    uint8_t Errors() const { return flavour_ == Flavour::Sch ? kSchStsErrors : kStsErrors; }
+    bool HasErrors(uint8_t status) const { return (status & Errors()) != 0; }
 
     // The one wait helper. Each pass reads the status register and stops when
     // stop(status) holds; a pass that does not stop pauses and spends one unit.
@@ -83,13 +86,19 @@ public:
             Pause();
         }
     }
-    // The common poll: the flavour's done test, the standard budget.
+    // The common poll: the flavour's done test, the standard budget. The SCH
+    // controller ends a failed transfer with an error bit and no done bit, so
+    // there an error ends the poll too and counts as not done.
     std::optional<uint8_t> WaitDone() {
         int32_t budget = kPollBudget;
-        return Wait(budget, Spend::AfterTest, [this](uint8_t s) { return Done(s); });
+        return WaitDone(budget);
     }
     std::optional<uint8_t> WaitDone(int32_t& budget) {
-        return Wait(budget, Spend::AfterTest, [this](uint8_t s) { return Done(s); });
+        const bool errorsEnd = flavour_ == Flavour::Sch;
+        const auto status =
+            Wait(budget, Spend::AfterTest, [&](uint8_t s) { return Done(s) || (errorsEnd && HasErrors(s)); });
+        if (status && !Done(*status)) return std::nullopt;
+        return status;
     }
 
     // PCI configuration byte of the controller (ICH host configuration).
@@ -110,8 +119,6 @@ private:
 constexpr uint8_t ReadAddress(uint8_t addressByte) { return uint8_t(addressByte | 1); }
 constexpr uint8_t WriteAddress(uint8_t addressByte) { return uint8_t(addressByte & ~1); }
 
-bool HasErrors(uint8_t status) { return (status & kStsErrors) != 0; }
-
 // ---------------------------------------------------------------- transactions
 
 uint32_t Quick(DeviceContext& ctx, uint8_t addressByte, uint32_t direction) {
@@ -126,7 +133,7 @@ uint32_t Quick(DeviceContext& ctx, uint8_t addressByte, uint32_t direction) {
     const auto status = host.Wait(budget, Host::Spend::PerPass,
                                   [&](uint8_t s) { return (s & kStsDeviceError) || host.Done(s); });
     if (!status || (*status & kStsDeviceError)) return VEK_ERR_WRITE;
-    if (host.flavour() == Flavour::Ich && HasErrors(*status)) return VEK_ERR_WRITE;
+    if (host.flavour() == Flavour::Ich && host.HasErrors(*status)) return VEK_ERR_WRITE;
     return VEK_OK;
 }
 
@@ -138,7 +145,7 @@ uint32_t ByteDataRead(Host& host, uint8_t addressByte, uint8_t command, uint8_t*
     host.Write(r.regControl, r.protoByteData);
     const auto status = host.WaitDone();
     if (!status) return VEK_ERR_READ;
-    if (host.flavour() != Flavour::Ich && HasErrors(*status)) return VEK_ERR_READ;
+    if (host.flavour() != Flavour::Ich && host.HasErrors(*status)) return VEK_ERR_READ;
     *data = host.Read(r.regData0);
     return VEK_OK;
 }
@@ -152,7 +159,7 @@ uint32_t ByteDataWrite(Host& host, uint8_t addressByte, uint8_t command, uint8_t
     host.Write(r.regControl, r.protoByteData);
     const auto status = host.WaitDone();
     if (!status) return VEK_ERR_WRITE;
-    if (host.flavour() == Flavour::Fch && HasErrors(*status)) return VEK_ERR_WRITE;
+    if (host.flavour() == Flavour::Fch && host.HasErrors(*status)) return VEK_ERR_WRITE;
     return VEK_OK;
 }
 
@@ -173,7 +180,7 @@ uint32_t WordData(DeviceContext& ctx, uint32_t read, uint8_t addressByte, uint8_
         host.Write(r.regControl, r.protoWordData);
         const auto status = host.WaitDone();
         if (!status) return VEK_ERR_READ;
-        if (host.flavour() == Flavour::Fch && HasErrors(*status)) return VEK_ERR_READ;
+        if (host.flavour() == Flavour::Fch && host.HasErrors(*status)) return VEK_ERR_READ;
         const uint8_t low = host.Read(r.regData0);
         Host::Pause();
         const uint8_t high = host.Read(r.regData1);
@@ -188,7 +195,7 @@ uint32_t WordData(DeviceContext& ctx, uint32_t read, uint8_t addressByte, uint8_
     host.Write(r.regControl, r.protoWordData);
     const auto status = host.WaitDone();
     if (!status) return VEK_ERR_WRITE;
-    if (host.flavour() == Flavour::Fch && HasErrors(*status)) return VEK_ERR_WRITE;
+    if (host.flavour() == Flavour::Fch && host.HasErrors(*status)) return VEK_ERR_WRITE;
     return VEK_OK;
 }
 
@@ -203,10 +210,9 @@ uint32_t ProcessCall(DeviceContext& ctx, uint8_t addressByte, uint8_t command, u
     host.Write(r.regData0, uint8_t(sent));
     host.Write(r.regData1, uint8_t(sent >> 8));
     host.Write(r.regControl, r.protoProcessCall);
-    // Completion is the interrupt bit on every map for this protocol.
-    int32_t budget = kPollBudget;
-    if (!host.Wait(budget, Host::Spend::AfterTest, [](uint8_t s) { return (s & kStsInterrupt) != 0; }))
-        return VEK_ERR_READ;
+    // No error bits are tested: a failed call never reports done and runs out
+    // its budget.
+    if (!host.WaitDone()) return VEK_ERR_READ;
     const uint8_t low = host.Read(r.regData0);
     const uint8_t high = host.Read(r.regData1);
     *received = uint32_t(high) << 8 | low;
@@ -224,7 +230,7 @@ uint32_t BlockRead(DeviceContext& ctx, uint8_t addressByte, uint8_t command, int
     host.Write(r.regControl, r.protoBlock);
     const auto status = host.WaitDone();
     if (!status) return VEK_ERR_READ;
-    if (host.flavour() != Flavour::Sch && HasErrors(*status)) return VEK_ERR_READ;
+    if (host.flavour() != Flavour::Sch && host.HasErrors(*status)) return VEK_ERR_READ;
     const int32_t n = std::min<int32_t>(host.Read(r.regData0), kMaxBlock);
     *count = n;
     if (host.flavour() == Flavour::Sch) {
@@ -257,11 +263,8 @@ uint32_t BlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command, in
     if (host.flavour() == Flavour::Sch) {
         for (int32_t i = 0; i < count; ++i) host.Write(uint8_t(r.regBlockData + i), data[i]);
         host.Write(r.regControl, r.protoBlock);
-        // Waits for bit 0 to read clear, which it does at once unless an
-        // earlier transaction's done bit is still latched.
-        int32_t budget = kPollBudget;
-        if (!host.Wait(budget, Host::Spend::AfterTest, [](uint8_t s) { return (s & kStsHostBusy) == 0; }))
-            return VEK_ERR_WRITE;
+        const auto status = host.WaitDone();
+        if (!status || host.HasErrors(*status)) return VEK_ERR_WRITE;
         return VEK_OK;
     }
     host.Read(r.regControl);
@@ -270,7 +273,7 @@ uint32_t BlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command, in
     const auto status = host.WaitDone();
     if (!status) return VEK_ERR_WRITE;
     host.Write(r.regAuxControl, 0);
-    return HasErrors(*status) ? VEK_ERR_WRITE : VEK_OK;
+    return host.HasErrors(*status) ? VEK_ERR_WRITE : VEK_OK;
 }
 
 uint32_t ReceiveByte(DeviceContext& ctx, uint8_t addressByte, uint8_t* value) {
@@ -308,6 +311,11 @@ uint32_t Eeprom(DeviceContext& ctx, uint32_t mode, uint8_t addressByte, uint16_t
     if (mode > 1 || count <= 0) return VEK_OK;
     if (buffer == nullptr) return VEK_ERR_ARGUMENT;
     const SmbusHost& r = host.regs();
+    // The same three transactions in the SCH map's own protocol values.
+    const bool sch = host.flavour() == Flavour::Sch;
+    const uint8_t setOffset = sch ? r.protoByteData : kCtlEepromSetOffset;
+    const uint8_t readByte = sch ? r.protoByte : kCtlEepromReadByte;
+    const uint8_t writeByte = sch ? r.protoWordData : kCtlEepromWriteByte;
     int32_t budget = kEepromFirstByteBudget;
     if (mode == 1) host.Write(r.regAddress, addressByte);
     for (int32_t i = 0; i < count; ++i, ++offset) {
@@ -316,18 +324,18 @@ uint32_t Eeprom(DeviceContext& ctx, uint32_t mode, uint8_t addressByte, uint16_t
             host.Write(r.regAddress, addressByte);
             host.Write(r.regCommand, uint8_t(offset >> 8));
             host.Write(r.regData0, uint8_t(offset));
-            host.Write(r.regControl, kCtlEepromSetOffset);
+            host.Write(r.regControl, setOffset);
             if (!host.WaitDone(budget)) return VEK_ERR_READ;
             host.ResetHost();
             host.Write(r.regAddress, ReadAddress(addressByte));
-            host.Write(r.regControl, kCtlEepromReadByte);
+            host.Write(r.regControl, readByte);
             if (!host.WaitDone(budget)) return VEK_ERR_READ;
             buffer[i] = host.Read(r.regData0);
         } else {
             host.Write(r.regCommand, uint8_t(offset >> 8));
             host.Write(r.regData0, uint8_t(offset));
             host.Write(r.regData1, buffer[i]);
-            host.Write(r.regControl, kCtlEepromWriteByte);
+            host.Write(r.regControl, writeByte);
             if (!host.WaitDone(budget)) return VEK_ERR_READ;
         }
         budget = kPollBudget;
@@ -338,11 +346,14 @@ uint32_t Eeprom(DeviceContext& ctx, uint32_t mode, uint8_t addressByte, uint16_t
 // I2C block read with the byte-done handshake: the controller stops after each
 // byte until the host acknowledges it by writing the byte-done bit; the
 // last-byte bit must be in place before the final byte is clocked, so it is
-// set while acknowledging the one before it.
+// set while acknowledging the one before it, without the start bit, which
+// would abort the running read and begin a new one. A count of 0 would start
+// a read that no byte ever finishes, so it is refused before any access.
 uint32_t I2cBlockRead(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint8_t count, uint8_t* data) {
     if (data == nullptr) return VEK_ERR_ARGUMENT;
     Host host(ctx);
     if (host.flavour() != Flavour::Ich) return VEK_ERR_UNSUPPORTED;
+    if (count == 0) return VEK_ERR_ARGUMENT;
     const SmbusHost& r = host.regs();
     host.Begin();
     host.Write(r.regAddress, ReadAddress(addressByte));
@@ -351,17 +362,21 @@ uint32_t I2cBlockRead(DeviceContext& ctx, uint8_t addressByte, uint8_t command, 
     host.Write(r.regControl, n == 1 ? uint8_t(r.protoI2cRead | kCtlLastByte) : r.protoI2cRead);
     constexpr uint8_t kByteEvent = kStsByteDone | kStsErrors;
     for (int i = 0; i < n; ++i) {
+        // The NAKed last byte ends the command: Intel's controllers raise
+        // byte-done for it and then complete; others (QEMU's) raise complete
+        // alone with the byte in the block data register. Either ends its wait.
+        const uint8_t event = i == n - 1 ? uint8_t(kByteEvent | kStsInterrupt) : kByteEvent;
         int32_t budget = kPollBudget;
-        const auto status = host.Wait(budget, Host::Spend::PerPass, [](uint8_t s) { return (s & kByteEvent) != 0; });
-        if (!status || HasErrors(*status)) return VEK_ERR_READ;
+        const auto status = host.Wait(budget, Host::Spend::PerPass, [=](uint8_t s) { return (s & event) != 0; });
+        if (!status || host.HasErrors(*status)) return VEK_ERR_READ;
         data[i] = host.Read(r.regBlockData);
-        if (i == n - 2) host.Write(r.regControl, uint8_t(r.protoI2cRead | kCtlLastByte));
+        if (i == n - 2) host.Write(r.regControl, uint8_t((r.protoI2cRead & ~kCtlStart) | kCtlLastByte));
         host.WriteNoPause(r.regStatus, kStsByteDone);
     }
     int32_t budget = kPollBudget;
     const auto status =
         host.Wait(budget, Host::Spend::PerPass, [](uint8_t s) { return (s & (kStsInterrupt | kStsErrors)) != 0; });
-    if (status && HasErrors(*status)) return VEK_ERR_READ;
+    if (status && host.HasErrors(*status)) return VEK_ERR_READ;
     host.Write(r.regStatus, kStsInterrupt);
     return VEK_OK;
 }
@@ -403,7 +418,7 @@ uint32_t I2cBlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command,
             int32_t budget = kPollBudget;
             const auto status =
                 host.Wait(budget, Host::Spend::PerPass, [](uint8_t s) { return (s & kByteEvent) != 0; });
-            if (!status || HasErrors(*status)) {
+            if (!status || host.HasErrors(*status)) {
                 result = VEK_ERR_WRITE;
                 break;
             }
@@ -414,7 +429,7 @@ uint32_t I2cBlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command,
             int32_t budget = kPollBudget;
             const auto status = host.Wait(budget, Host::Spend::PerPass,
                                           [](uint8_t s) { return (s & (kStsInterrupt | kStsErrors)) != 0; });
-            if (status && HasErrors(*status)) result = VEK_ERR_WRITE;
+            if (status && host.HasErrors(*status)) result = VEK_ERR_WRITE;
         }
         host.Write(r.regStatus, kStsInterrupt);
     }

@@ -204,6 +204,8 @@ TEST_F(EcWatchdogTest, AcpiAndIndirectBoardsReachTheSameRegisters) {
     // The indirect trigger leaves the other count alone: count and control only.
     const auto ops = PortOps(machine(), 0x4E, 0x4F);
     EXPECT_EQ(ops.size(), 3u * 12u);
+    EXPECT_TRUE(PortOps(machine(), 0x62, 0x66).empty()); // the bridge alone
+    EXPECT_TRUE(PortOps(machine(), 0xE300, 0xE3FF).empty());
     ASSERT_EQ(VEK_WDT_Disable(), VEK_OK);
     EXPECT_FALSE(ec->watchdog().running);
 }

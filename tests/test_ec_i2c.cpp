@@ -1,5 +1,6 @@
 // The EC's I2C master through the exports: mailbox write order, slaves that
 // answer, refuse or hang, result codes and time budgets in virtual time.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -132,6 +133,32 @@ TEST_F(EcI2cTest, Bus1UsesTheMasterWithTheDoubledAddress) {
     EXPECT_EQ(byte, 0x42);
     EXPECT_EQ(VEK_I2C_Quick(0, 1, kEeprom8), VEK_OK);
     EXPECT_EQ(mailbox->transactions().back().command, 0xA7);
+}
+
+// The master reads 32 bytes: the count and up to 31 data bytes. The data land
+// from buffer byte 0; nothing beyond the caller's 32 bytes is read or written.
+TEST_F(EcI2cTest, Bus1BlockReadStaysInsideTheCallersBuffer) {
+    const struct {
+        uint8_t count;
+        uint32_t result;
+    } cases[] = {{5, VEK_OK}, {31, VEK_OK}, {32, VEK_OK}, {33, VEK_ERR_READ}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(int(c.count));
+        e8->bytes()[0x60] = c.count;
+        for (int i = 1; i < 32; ++i) e8->bytes()[size_t(0x60 + i)] = uint8_t(0x80 + i);
+        uint8_t buffer[33];
+        std::memset(buffer, 0xEE, sizeof buffer);
+        int32_t count = 0;
+        ASSERT_EQ(VEK_I2C_SMBusBlock(1, 1, kEeprom8, 0x60, &count, buffer), c.result);
+        EXPECT_EQ(count, c.count);
+        EXPECT_EQ(buffer[32], 0xEE); // one past the caller's 32 bytes
+        if (c.result != VEK_OK) continue;
+        for (int i = 0; i < std::min<int>(c.count, 31); ++i) EXPECT_EQ(buffer[i], 0x81 + i) << i;
+        // The 32nd data byte of a count of 32 was never on the wire.
+        if (c.count == 32) {
+            EXPECT_EQ(buffer[31], 0);
+        }
+    }
 }
 
 TEST_F(EcI2cTest, RefusedTransfersAnswerTheirKindsCode) {

@@ -310,6 +310,10 @@ TEST(EcThermistor, TableLookup) {
 TEST(EcThermistor, DividerReading) {
     EXPECT_DOUBLE_EQ(ThermistorResistanceKohm(0), 0.0);
     EXPECT_NEAR(ThermistorResistanceKohm(1023), 15.0, 1e-12);
+    // Counts above 1023 stay on the divider's curve: colder than the first row.
+    const std::pair<uint32_t, double> cold[] = {{1100, 9.02}, {1200, -1.61}};
+    for (auto [adc, celsius] : cold)
+        EXPECT_NEAR(ThermistorCelsius(ThermistorResistanceKohm(adc)), celsius, 0.01) << adc;
     // Beyond the 10-bit converter (a floating bus) the equation must stay finite.
     for (uint32_t adc : {1705u, 1706u, 0xFFFFu}) {
         const double t = ThermistorCelsius(ThermistorResistanceKohm(adc));

@@ -104,6 +104,12 @@ TEST_F(PmbusTest, ResultCodes) {
     uint32_t cell = 0;
     EXPECT_EQ(VEK_PMBus_Get(0, 6, &cell), VEK_ERR_DEVICE);
     EXPECT_EQ(VEK_PMBus_Get(0, 15, &cell), VEK_ERR_DEVICE);
+    // The status word has no "no value" pattern: 0xFFFF is stored as read.
+    const uint8_t allFaults[2] = {0xFF, 0xFF};
+    psu->SetRaw(1, PsuItem::StatusWord, allFaults);
+    cell = 0xEEEEEEEE;
+    EXPECT_EQ(VEK_PMBus_Get(0, 5, &cell), VEK_OK);
+    EXPECT_EQ(cell, 0xEEEEFFFFu);
     EXPECT_EQ(VEK_PMBus_Get(0, 16, &cell), VEK_ERR_ARGUMENT);
     EXPECT_EQ(VEK_PMBus_Get(0, -1, &cell), VEK_ERR_ARGUMENT);
     EXPECT_EQ(VEK_PMBus_Get(0, 0, nullptr), VEK_ERR_ARGUMENT);

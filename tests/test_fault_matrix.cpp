@@ -133,7 +133,6 @@ uint8_t g_block[64];
 VEK_RESULT EcVersion() { return VEK_Board_GetECVersion(g_text); }
 VEK_RESULT SysTemp() { return VEK_HWM_SysTemperature(&g_value); }
 VEK_RESULT FanSpeed() { return VEK_HWM_GetFanSpeed(0, &g_word); }
-VEK_RESULT WdtSet() { return VEK_WDT_SetConfig(0, 30); }
 VEK_RESULT WdtTrigger() { return VEK_WDT_Trigger(); }
 VEK_RESULT GpioRead() { return VEK_GPIO_Read(1, &g_byte); }
 VEK_RESULT EcI2cRead() { return VEK_EC_IIC_Byte_Addr_Read(0xA0, 0, g_block, 8); }
@@ -142,7 +141,6 @@ VEK_RESULT SmbusByte() { return VEK_SMBus_ByteData(1, 0xA0, 0, &g_byte); }
 VEK_RESULT SmbusWord() { return VEK_SMBus_WordData(1, 0xA0, 0, &g_word); }
 VEK_RESULT SmbusEeprom() { return VEK_SMBus_Read_EEPROM(0xAE, 0, 4, g_block); }
 VEK_RESULT Serial() { return VEK_Board_GetSerialNumber(g_text); }
-VEK_RESULT CpuTemp() { return VEK_HWM_CPUTemperature(0, &g_value); }
 
 using F = sim::SmbusController::Flavour;
 

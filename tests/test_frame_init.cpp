@@ -181,14 +181,46 @@ TEST_F(InitTest, DriverFailuresReportTheirStatusWhenElevated) {
     }
 }
 
-TEST_F(InitTest, NotElevatedGives12UntilTheDriverRuns) {
-    machine().SetElevated(false);
-    EXPECT_EQ(Init(), VEK_ERR_NOT_ELEVATED);
-    // Another (elevated) process starts the driver; this process can now use it.
-    Rebuild();
-    machine().SetElevated(false);
-    machine().SetDriverRunning(true);
-    EXPECT_EQ(Init(), VEK_OK);
+// The same process, without re-attaching anything: a failed driver step is
+// tried again by the next Init.
+TEST_F(InitTest, FailedDriverStepRecoversOnceTheDriverRuns) {
+    const struct {
+        const char* what;
+        bool elevated;
+        uint32_t startStatus;
+        uint32_t first;
+    } cases[] = {
+        {"not elevated", false, VEK_HOST_DRIVER_READY, VEK_ERR_NOT_ELEVATED},
+        {"driver not startable", true, VEK_HOST_DRIVER_START_FAILED, VEK_ERR_DRIVER_START},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rebuild();
+        machine().SetElevated(c.elevated);
+        machine().SetDriverStartStatus(c.startStatus);
+        EXPECT_EQ(Init(), c.first);
+        // Another (elevated) process starts the driver; this process can now use it.
+        machine().SetDriverStartStatus(VEK_HOST_DRIVER_READY);
+        machine().SetDriverRunning(true);
+        EXPECT_EQ(Init(), VEK_OK);
+        EXPECT_EQ(Lib().primary.state, 1);
+        VEK_API_Uninit();
+    }
+}
+
+// A failed Init changes nothing of the primary context the last Uninit left.
+TEST_F(InitTest, FailedDriverStepLeavesThePrimaryContext) {
+    ASSERT_EQ(Init(), VEK_OK);
+    const DeviceContext before = Lib().primary;
+    VEK_API_Uninit();
+    machine().SetDriverStartStatus(VEK_HOST_DRIVER_START_FAILED);
+    ASSERT_EQ(Init(), VEK_ERR_DRIVER_START);
+    const DeviceContext& after = Lib().primary;
+    EXPECT_EQ(after.state, -1);
+    EXPECT_EQ(after.smbus.located, before.smbus.located);
+    EXPECT_EQ(after.chipKind, before.chipKind);
+    EXPECT_EQ(after.secondary, before.secondary);
+    EXPECT_EQ(std::memcmp(after.versionString, before.versionString, sizeof before.versionString), 0);
 }
 
 TEST_F(InitTest, UninitThenExportsAnswer6AndReinitWorks) {

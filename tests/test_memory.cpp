@@ -41,7 +41,9 @@ TEST_F(SimMemory, MailboxLogKeepsTheNewestAndCountsTheRest) {
         const size_t total = mailbox.transactions().size() + mailbox.log_dropped();
         EXPECT_EQ(total, size_t(c.calls)) << c.limit << "/" << c.calls;
         EXPECT_LE(mailbox.transactions().size(), c.limit) << c.limit << "/" << c.calls;
-        if (c.limit > 0) EXPECT_EQ(mailbox.transactions().back().reg, uint16_t(c.calls - 1)) << "newest kept";
+        if (c.limit > 0) {
+            EXPECT_EQ(mailbox.transactions().back().reg, uint16_t(c.calls - 1)) << "newest kept";
+        }
         TearDown();
     }
 }

@@ -114,7 +114,6 @@ protected:
     void SetUp() override {
         Use(RowWhere([](const PlatformEntry& r) { return r.ledOwner == OWNER_LED_GPIO; }));
         ASSERT_EQ(Init(), VEK_OK);
-        Lib().primary.caps[CAP_LED] = 1;
         pads = board->Find<sim::ChipsetGpioPads>();
         ASSERT_NE(pads, nullptr);
     }

@@ -1,9 +1,11 @@
 // SMBus transactions on the three controller flavours, through the exports,
 // against the simulated host controllers and their slaves.
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "hal/hal.h"
 #include "sim/smbus/smbus_model.h"
 #include "sim_fixture.h"
 #include "smbus/transactions.h"
@@ -102,14 +104,15 @@ TEST_F(SmbusTest, CommonTransactionsOnEveryFlavour) {
         EXPECT_EQ(buf[0], 5);
         EXPECT_EQ(std::vector<uint8_t>(buf + 1, buf + 6), dev.block(0x80));
 
-        // The SCH routine waits for status bit 0 to read clear, which it does
-        // only while the transfer is still on the wire: a block long enough to
-        // outlast the 1 ms pause after the start.
-        std::vector<uint8_t> out(12);
-        for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t(0x70 + i);
-        ASSERT_EQ(VEK_SMBus_Block(0, kBlockDev, 0x90, int32_t(out.size()), out.data()), VEK_OK);
-        machine().Advance(2 * kMs);
-        EXPECT_EQ(dev.block(0x90), out);
+        // Block writes short enough to be on the wire less than the pause
+        // after the start, and one that is not.
+        for (size_t length : {1u, 3u, 12u, 32u}) {
+            SCOPED_TRACE(length);
+            std::vector<uint8_t> out(length);
+            for (size_t i = 0; i < out.size(); ++i) out[i] = uint8_t(0x70 + i);
+            ASSERT_EQ(VEK_SMBus_Block(0, kBlockDev, 0x90, int32_t(out.size()), out.data()), VEK_OK);
+            EXPECT_EQ(dev.block(0x90), out);
+        }
     }
 }
 
@@ -184,27 +187,30 @@ TEST_F(SmbusTest, BlockLengthsAreCutAndChecked) {
     }
 }
 
+// Both maps run the EEPROM routine, each with its own control values (the SCH
+// map's protocol values carry its own start bit).
 TEST_F(SmbusTest, EepromOffsetCarriesIntoTheHighByte) {
-    for (Flavour f : {Flavour::Sch, Flavour::Ich}) {
+    struct Case {
+        Flavour flavour;
+        uint8_t command, control, setOffset, readByte;
+    };
+    const Case cases[] = {
+        {Flavour::Ich, 0x03, 0x02, smbus::kCtlEepromSetOffset, smbus::kCtlEepromReadByte},
+        {Flavour::Sch, 0x05, 0x00, 0x12, 0x11},
+    };
+    for (const Case& c : cases) {
+        const Flavour f = c.flavour;
         SCOPED_TRACE(Name(f));
         UseFlavour(f);
         auto& rom = Slave<sim::Eeprom24c>(sim::kBoardEepromAddress);
         uint8_t buf[3] = {};
-        const uint32_t r = VEK_SMBus_Read_EEPROM(kEeprom, 0x01FF, 3, buf);
-        if (f == Flavour::Sch) {
-            // The fixed EEPROM control values carry no SCH start bit: the
-            // controller never runs them and the first byte's long budget expires.
-            EXPECT_EQ(r, VEK_ERR_READ);
-            continue;
-        }
-        ASSERT_EQ(r, VEK_OK);
+        ASSERT_EQ(VEK_SMBus_Read_EEPROM(kEeprom, 0x01FF, 3, buf), VEK_OK);
         EXPECT_EQ(buf[0], rom.bytes()[0x1FF]);
         EXPECT_EQ(buf[1], rom.bytes()[0x200]);
         EXPECT_EQ(buf[2], rom.bytes()[0x201]);
-        EXPECT_EQ(Writes(0x03), std::vector<uint8_t>({0x01, 0x02, 0x02})); // offset high as the command
-        EXPECT_EQ(Writes(0x02), std::vector<uint8_t>({0, smbus::kCtlEepromSetOffset, 0, smbus::kCtlEepromReadByte,
-                                                      0, smbus::kCtlEepromSetOffset, 0, smbus::kCtlEepromReadByte,
-                                                      0, smbus::kCtlEepromSetOffset, 0, smbus::kCtlEepromReadByte}));
+        EXPECT_EQ(Writes(c.command), std::vector<uint8_t>({0x01, 0x02, 0x02})); // offset high as the command
+        EXPECT_EQ(Writes(c.control), std::vector<uint8_t>({0, c.setOffset, 0, c.readByte, 0, c.setOffset, 0,
+                                                           c.readByte, 0, c.setOffset, 0, c.readByte}));
 
         // Writes: one byte per write cycle, across the same carry.
         uint8_t data[4] = {0xDE, 0xAD, 0xBE, 0xEF};
@@ -221,22 +227,37 @@ TEST_F(SmbusTest, EepromOffsetCarriesIntoTheHighByte) {
 TEST_F(SmbusTest, I2cBlockReadNaksExactlyTheLastByte) {
     UseFlavour(Flavour::Ich);
     auto& dev = Slave<sim::BlockDevice>(sim::kBlockDeviceAddress);
-    for (uint8_t n : {1, 2, 5, 32}) {
-        SCOPED_TRACE(int(n));
+    for (int k = 0; k < 8; ++k) {
+        const uint8_t n = std::array<uint8_t, 4>{1, 2, 5, 32}[size_t(k % 4)];
+        const bool completesOnly = k >= 4; // the last byte without byte-done
+        SCOPED_TRACE(std::to_string(n) + (completesOnly ? " complete alone" : " byte-done and complete"));
+        host->SetLastByteCompletesOnly(completesOnly);
         machine().ClearTrace();
+        const int before = host->transactions();
         uint8_t buf[32] = {};
         ASSERT_EQ(VEK_I2C_SMBusI2CBlock(1, 0, sim::kBlockDeviceAddress, 0x08, n, buf), VEK_OK);
         EXPECT_EQ(host->i2cReadBytesClocked(), n);
         EXPECT_EQ(std::vector<uint8_t>(buf, buf + n),
                   std::vector<uint8_t>(dev.registers().begin() + 8, dev.registers().begin() + 8 + n));
+        // Reset, start (with the last-byte bit for a single byte), then for
+        // longer reads the last-byte bit alone: a second start would restart
+        // the read and the last byte would be the first one again.
         const std::vector<uint8_t> control = Writes(0x02);
-        ASSERT_GE(control.size(), 2u);
-        EXPECT_EQ(control[1], n == 1 ? 0x78 : 0x58);
+        EXPECT_EQ(control, n == 1 ? std::vector<uint8_t>({0x00, 0x78}) : std::vector<uint8_t>({0x00, 0x58, 0x38}));
         EXPECT_EQ(Writes(0x06).back(), 0x08); // the command goes in data 1
+        EXPECT_EQ(host->transactions(), before + 1) << "one command per read";
     }
     uint8_t buf[32] = {};
     ASSERT_EQ(VEK_I2C_SMBusI2CBlock(1, 0, sim::kBlockDeviceAddress, 0x08, 0x128, buf), VEK_OK); // low byte 0x28 = 40
     EXPECT_EQ(host->i2cReadBytesClocked(), 32);
+
+    // A count whose low byte is 0 starts nothing and leaves the controller usable.
+    machine().ClearTrace();
+    EXPECT_EQ(VEK_I2C_SMBusI2CBlock(1, 0, sim::kBlockDeviceAddress, 0x08, 0x100, buf), VEK_ERR_ARGUMENT);
+    EXPECT_EQ(PortAccesses(), 0u);
+    uint8_t b = 0;
+    EXPECT_EQ(VEK_SMBus_ByteData(1, kBlockDev, 0x08, &b), VEK_OK);
+    EXPECT_EQ(b, dev.registers()[0x08]);
 }
 
 TEST_F(SmbusTest, I2cBlockWriteSendsNoCountAndDropsI2cModeAfterwards) {
@@ -279,10 +300,29 @@ TEST_F(SmbusTest, NakAndTimeOutResultsWithTheirBudgets) {
         std::function<uint32_t()> call;
         uint32_t result;
         int64_t minMs, maxMs;
+        int collisions = 0;
     };
     uint8_t b = 0;
     uint8_t buf[4] = {};
+    uint32_t word = 0, sent = 0x1234;
     const Case cases[] = {
+        // The SCH map's own device-error and collision bits end its polls.
+        {"SCH block write NAK", Flavour::Sch, false, [&] { return VEK_SMBus_Block(0, kAbsent, 0x90, 2, buf); },
+         VEK_ERR_WRITE, 9, 13},
+        {"SCH process call NAK", Flavour::Sch, false,
+         [&] { return VEK_SMBus_ProcessCall(kAbsent, 0, &sent, &word); }, VEK_ERR_READ, 11, 14},
+        {"SCH EEPROM NAK", Flavour::Sch, false, [&] { return VEK_SMBus_Read_EEPROM(kAbsent, 0, 1, buf); },
+         VEK_ERR_READ, 9, 13},
+        {"SCH read collision", Flavour::Sch, false, [&] { return VEK_SMBus_ByteData(1, kSpd, 0, &b); },
+         VEK_ERR_READ, 9, 12, 1},
+        {"FCH write collision", Flavour::Fch, false, [&] { return VEK_SMBus_ByteData(0, kSpd, 0, &b); },
+         VEK_ERR_WRITE, 10, 13, 1},
+        // The ICH block read waits for complete alone, which a collision never raises.
+        {"ICH block read collision", Flavour::Ich, false,
+         [&] { uint8_t blk[33]; return VEK_SMBus_Block(1, kBlockDev, 0x80, 0, blk); }, VEK_ERR_READ, 2001 + 10,
+         2001 + 25, 1},
+        {"ICH I2C block read collision", Flavour::Ich, false,
+         [&] { return VEK_I2C_SMBusI2CBlock(1, 0, sim::kBlockDeviceAddress, 0, 4, buf); }, VEK_ERR_READ, 8, 12, 1},
         {"ICH read NAK waits for completion", Flavour::Ich, false,
          [&] { return VEK_SMBus_ByteData(1, kAbsent, 0, &b); }, VEK_ERR_READ, 2001 + 9, 2001 + 25},
         {"ICH write NAK", Flavour::Ich, false, [&] { return VEK_SMBus_ByteData(0, kAbsent, 0, &b); }, VEK_ERR_WRITE,
@@ -313,6 +353,7 @@ TEST_F(SmbusTest, NakAndTimeOutResultsWithTheirBudgets) {
         SCOPED_TRACE(c.what);
         UseFlavour(c.flavour);
         host->SetHung(c.hung);
+        host->SetCollisions(c.collisions);
         uint32_t r = 0;
         const int64_t t = Elapsed([&] { r = c.call(); });
         EXPECT_EQ(r, c.result);
@@ -320,6 +361,67 @@ TEST_F(SmbusTest, NakAndTimeOutResultsWithTheirBudgets) {
         EXPECT_LE(t, c.maxMs * kMs);
         EXPECT_TRUE(LockIsFree());
     }
+}
+
+// The controller model from the register side: each map raises only its own
+// status bits, a start while a command runs restarts it, kill ends it.
+TEST_F(SmbusTest, ModelStatusBitsPerMap) {
+    struct Case {
+        const char* what;
+        Flavour flavour;
+        uint8_t address;  // 7-bit
+        uint8_t protocol; // control value with the start bit
+        int collisions;
+        uint8_t status;   // after the command, busy clear
+        bool onWire = true; // an unknown protocol ends before the address goes out
+    };
+    const Case cases[] = {
+        {"SCH byte data done", Flavour::Sch, sim::kSpdAddress, 0x12, 0, 0x01},
+        {"SCH byte data NAK", Flavour::Sch, 0x33, 0x12, 0, 0x02},
+        {"SCH collision", Flavour::Sch, sim::kSpdAddress, 0x12, 1, 0x04},
+        {"SCH unknown protocol", Flavour::Sch, sim::kSpdAddress, 0x17, 0, 0x02, false},
+        {"ICH byte data complete", Flavour::Ich, sim::kSpdAddress, 0x48, 0, 0x02},
+        {"ICH byte data NAK", Flavour::Ich, 0x33, 0x48, 0, 0x04},
+        {"ICH collision", Flavour::Ich, sim::kSpdAddress, 0x48, 1, 0x08},
+        {"ICH unknown protocol", Flavour::Ich, sim::kSpdAddress, 0x5C, 0, 0x10, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UseFlavour(c.flavour);
+        const bool sch = c.flavour == Flavour::Sch;
+        const uint16_t status = uint16_t(host->base() + (sch ? 0x01 : 0x00));
+        const uint16_t control = uint16_t(host->base() + (sch ? 0x00 : 0x02));
+        auto in = [&](uint16_t port) { uint8_t v = 0; hal::ReadPortByte(port, &v); return v; };
+        host->SetCollisions(c.collisions);
+        hal::WritePortByte(uint16_t(host->base() + 0x04), uint8_t(c.address << 1 | 1));
+        hal::WritePortByte(control, c.protocol);
+        const uint8_t busy = sch ? 0x08 : 0x01;
+        if (c.onWire) {
+            EXPECT_EQ(in(status) & busy, busy) << "busy while on the wire";
+        }
+        machine().Advance(5 * kMs);
+        EXPECT_EQ(in(status), c.status);
+    }
+
+    // Kill ends a running command with failed; a start restarts one.
+    UseFlavour(Flavour::Ich);
+    const uint16_t base = host->base();
+    auto in = [&](uint16_t port) { uint8_t v = 0; hal::ReadPortByte(port, &v); return v; };
+    host->SetHung(true);
+    hal::WritePortByte(uint16_t(base + 0x04), sim::kSpdAddress << 1 | 1);
+    hal::WritePortByte(uint16_t(base + 0x02), 0x48);
+    EXPECT_EQ(in(base), 0x01);
+    hal::WritePortByte(uint16_t(base + 0x02), 0x02); // kill
+    EXPECT_EQ(in(base), 0x10);
+    host->SetHung(false);
+    hal::WritePortByte(base, 0xFF);
+    hal::WritePortByte(uint16_t(base + 0x03), 2);
+    hal::WritePortByte(uint16_t(base + 0x02), 0x48);
+    hal::WritePortByte(uint16_t(base + 0x03), 3);
+    hal::WritePortByte(uint16_t(base + 0x02), 0x48); // at once: the first is abandoned
+    machine().Advance(5 * kMs);
+    EXPECT_EQ(in(base), 0x02);
+    EXPECT_EQ(in(uint16_t(base + 0x05)), Slave<sim::SpdEeprom>(sim::kSpdAddress).bytes()[3]);
 }
 
 // A byte-data read spends nine paced writes before its first poll.
@@ -395,7 +497,8 @@ TEST_F(SmbusTest, I2cBusRouting) {
     EXPECT_EQ(VEK_I2C_ByteData(1, 0, sim::kSpdAddress, 2, &b), VEK_OK);
     EXPECT_EQ(b, 0x0C);
     EXPECT_EQ(host->transactions(), before + 1);
-    for (uint8_t bus : {2, 3}) EXPECT_EQ(VEK_I2C_ByteData(1, bus, sim::kSpdAddress, 2, &b), VEK_ERR_UNSUPPORTED);
+    VEK_I2C_ByteData(1, 2, sim::kSpdAddress, 2, &b); // the platform controller "I2C0"
+    EXPECT_EQ(VEK_I2C_ByteData(1, 3, sim::kSpdAddress, 2, &b), VEK_ERR_UNSUPPORTED); // no controller bound
     VEK_I2C_ByteData(1, 1, sim::kSpdAddress, 2, &b); // the EC's master, whatever it answers
     EXPECT_EQ(host->transactions(), before + 1);
     Lib().primary.caps[CAP_SMBUS] = 0;

@@ -55,9 +55,15 @@ static_assert(std::size(kThermistor) == 80);
 } // namespace
 
 double ThermistorResistanceKohm(uint32_t adc) {
-    // The converter is 10 bits wide; anything larger is a floating bus (absent
-    // EC), read as full scale so the divider equation stays finite.
-    if (adc > EC_ADC_FULL_SCALE) adc = uint32_t(EC_ADC_FULL_SCALE);
+    // The reading scales the tap to the full-scale count, so counts above 1023
+    // are colder than the table's first row and still on the divider's curve.
+    // At the count where the tap reaches the pull-up side (1705) the divider
+    // has its pole: there and above (an open thermistor, a floating bus) the
+    // reading is held just below it so the value stays finite.
+    constexpr uint32_t kLastBelowPole = 1704;
+    static_assert(kLastBelowPole / EC_ADC_FULL_SCALE * kThermistorReferenceVolts < 1 &&
+                  (kLastBelowPole + 1) / EC_ADC_FULL_SCALE * kThermistorReferenceVolts >= 1);
+    if (adc > kLastBelowPole) adc = kLastBelowPole;
     const double v = adc / EC_ADC_FULL_SCALE * kThermistorReferenceVolts;
     return kThermistorPullupKohm * v / (1 - v);
 }
@@ -214,15 +220,12 @@ constexpr VoltageChannel kVoltage[VOLTAGE_CHANNELS] = {
     /* 17 */ kNoChannel,
 };
 
-// Processor core voltage: bits 32..47 of the performance-status register, in 1/8192 V.
-constexpr uint32_t MSR_PERF_STATUS = 0x198;
-constexpr double kCoreVoltsPerCount = 1.0 / 8192;
-
-uint32_t ProcessorCoreVoltage(double* value) {
-    uint32_t low = 0, high = 0;
-    if (!hal::ReadMsr(MSR_PERF_STATUS, &low, &high)) return VEK_ERR_UNSUPPORTED;
-    *value = (high & 0xFFFF) * kCoreVoltsPerCount;
-    return VEK_OK;
+// On boards whose channel 0 is the processor core voltage, the chipset
+// backend reads it from the processor.
+uint32_t ProcessorCoreVoltage(DeviceContext& ctx, double* value) {
+    const BackendOps* chipset = BackendFor(KIND_CHIPSET);
+    if (chipset == nullptr || chipset->voltage == nullptr) return VEK_ERR_UNSUPPORTED;
+    return chipset->voltage(ctx, VOLTAGE_CORE, value);
 }
 
 // Channel 6 converts on demand: the trigger register starts a conversion and
@@ -249,7 +252,7 @@ uint16_t ReadTriggered(const DeviceContext& ctx, Slot low, Slot high) {
 uint32_t ReadVoltage(DeviceContext& ctx, uint32_t index, double* value) {
     if (index >= VOLTAGE_CHANNELS) return VEK_ERR_ARGUMENT;
     const EcArea& a = Area(ctx);
-    if (index == VOLTAGE_CORE && (a.flags & EC_VOLTAGE0_EXTERNAL)) return ProcessorCoreVoltage(value);
+    if (index == VOLTAGE_CORE && (a.flags & EC_VOLTAGE0_EXTERNAL)) return ProcessorCoreVoltage(ctx, value);
 
     const VoltageChannel& ch = kVoltage[index];
     if (ch.low == nullptr) return VEK_ERR_UNSUPPORTED;

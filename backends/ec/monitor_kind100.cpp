@@ -11,6 +11,10 @@ namespace vek::ec {
 namespace {
 
 constexpr uint8_t BANK_FAN_STATUS = 0;
+// The curve routines give bank 0 back when they are done (EcBankGuard), one
+// write more than selecting bank 2 alone: the bank register is state shared
+// with every other ACPI-interface access on these boards, and the EC routines
+// that share them address bank 0 without selecting it.
 constexpr uint8_t BANK_FAN_CURVE = 2;
 
 // Bank 0: per fan a status register (bits 0..2 all set = tachometer valid) and

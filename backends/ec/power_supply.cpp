@@ -135,13 +135,14 @@ uint32_t PowerSupplyRead(DeviceContext& ctx, uint32_t supply, int32_t item, uint
     if (it.decode == Decode::SecondModelOnly && model->model != Model::Second) return VEK_ERR_UNSUPPORTED;
     const uint8_t lo = ReadEcRegister(ctx, reg);
     const uint8_t hi = ReadEcRegister(ctx, uint32_t(reg + 1));
-    if (lo == 0xFF && hi == 0xFF) return kNoReading;
-    switch (it.decode) {
-    case Decode::Word: {
+    if (it.decode == Decode::Word) {
+        // A status word: every bit set is a reading (all faults), not a gap.
         const uint16_t word = uint16_t(hi << 8 | lo);
         std::memcpy(bytes, &word, sizeof word);
         return VEK_OK;
     }
+    if (lo == 0xFF && hi == 0xFF) return kNoReading;
+    switch (it.decode) {
     case Decode::Linear11Integer:
         *out = uint32_t(Linear11(lo, hi)); // never negative: the mantissa is unsigned
         return VEK_OK;

@@ -159,7 +159,10 @@ typedef struct vek_host_platform {
      * address; 0 and *handle set on success, else a nonzero failure. */
     uint32_t (*i2c_open)(void* user, uint32_t controller, uint8_t address7, void** handle);
     /* Write wlen bytes then read rlen bytes (either may be 0) as one transfer.
-     * Returns 0 on success; *transferred receives the bytes moved. */
+     * Returns 0 on success; *transferred receives the bytes moved (written plus
+     * read). A failure returns the transfer status: 1 partial transfer, 2 address
+     * not acknowledged, 3 clock-stretch time-out, 4 unknown error, 0xFFFFFFFF when
+     * nothing was sent; *transferred still counts the bytes that did move. */
     uint32_t (*i2c_transfer)(void* user, void* handle, const uint8_t* write, uint32_t wlen,
                              uint8_t* read, uint32_t rlen, uint32_t* transferred);
     void (*i2c_close)(void* user, void* handle);

@@ -4,6 +4,10 @@
 //   PCI config       /sys/bus/pci/devices/0000:BB:DD.F/config
 //   physical memory  /dev/mem
 //   MSRs             /dev/cpu/0/msr
+//   platform I2C     /dev/i2c-N, the adapter picked by name (i2c_dev.h)
+//   brightness       /sys/class/backlight (backlight.h)
+//   ZKEC device      none: the controller's driver exists only for Windows, so
+//                    the channel is absent and reports the device missing
 //
 // The same request bytes the Windows driver takes are decoded here, so the hal
 // above is identical on both systems. Driver status codes map as follows:
@@ -25,7 +29,10 @@
 
 #include "api/library.h"
 #include "os/hybrid_wait.h"
+#include "os/linux/backlight.h"
+#include "os/linux/capabilities.h"
 #include "os/linux/dmi.h"
+#include "os/linux/i2c_dev.h"
 #include "os/os.h"
 
 namespace vek::os {
@@ -179,7 +186,7 @@ void Stop(void*) {
     }
 }
 
-int Elevated(void*) { return geteuid() == 0; }
+int Elevated(void*) { return NativeChannelCapabilities() ? 1 : 0; }
 
 uint32_t Identity(void*, uint32_t item, char* out, uint32_t size) { return ReadDmiIdentity(item, out, size); }
 
@@ -196,6 +203,17 @@ void Cpuid(void*, uint32_t leaf, uint32_t regs[4]) {
 }
 
 int64_t Frequency(void*) { return 1'000'000'000; }
+
+uint32_t BrightnessRead(void*, uint8_t* level) { return BacklightRead(level); }
+uint32_t BrightnessSet(void*, uint8_t level) { return BacklightSet(level); }
+uint32_t HostI2cOpen(void*, uint32_t controller, uint8_t address7, void** handle) {
+    return I2cOpen(controller, address7, handle);
+}
+uint32_t HostI2cTransfer(void*, void* handle, const uint8_t* write, uint32_t wlen, uint8_t* read, uint32_t rlen,
+                         uint32_t* transferred) {
+    return I2cTransfer(handle, write, wlen, read, rlen, transferred);
+}
+void HostI2cClose(void*, void* handle) { I2cClose(handle); }
 
 int64_t Now(void*) {
     timespec ts{};
@@ -239,6 +257,11 @@ vek_host_platform MakeLinux() {
     p.counter_frequency = Frequency;
     p.counter_now = Now;
     p.delay_us = DelayUs;
+    p.brightness_read = BrightnessRead;
+    p.brightness_set = BrightnessSet;
+    p.i2c_open = HostI2cOpen;
+    p.i2c_transfer = HostI2cTransfer;
+    p.i2c_close = HostI2cClose;
     return p;
 }
 

@@ -51,6 +51,8 @@ public:
     uint32_t rpm(size_t fan) const;
     // A seized fan reports no rotation whatever its duty.
     void SetStalled(size_t fan, bool stalled) { fans_.at(fan).stalled = stalled; }
+    // The board temperature the curves follow, as the EC's sensor would store it.
+    void SetBoardTemperature(int celsius) { ec_.Poke(tempRegister_, uint8_t(celsius + tempBias_)); }
 
 private:
     struct Fan {

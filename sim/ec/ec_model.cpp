@@ -350,7 +350,7 @@ void AddEcModels(Board& board) {
             ec.PokeMemory(0x160A, 0x10);
         }
         switch (row.boardId) {
-        case 70: ec.Poke(0x0D, 2); break; // hardware revision B
+        case 70: ec.Poke(0x0D, 1); break; // hardware revision A: the one with the ZKEC controller's layout
         case 104: ec.Poke(0xB0, 2); break; // the LAN-bypass variant
         default: break;
         }

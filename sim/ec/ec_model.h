@@ -70,13 +70,7 @@ public:
     // Sees every RAM write (any path) after the byte is stored.
     using WriteHook = std::function<void(int bank, uint8_t reg, uint8_t value)>;
 
-    struct TimerState {
-        bool running = false;
-        int64_t deadlineNs = 0;
-        int64_t timeoutNs = 0;
-        int expiries = 0;
-        int64_t lastExpiryNs = -1;
-    };
+    using TimerState = sim::TimerState;
 
     explicit EcModel(Machine& machine) : EcModel(machine, Paths{}) {}
     EcModel(Machine& machine, Paths paths);

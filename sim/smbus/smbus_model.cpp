@@ -12,17 +12,23 @@ namespace vek::sim {
 
 namespace {
 
-// Status bits of the ICH/FCH map (the SCH map raises done in bit 0).
+// Status bits of the ICH/FCH map.
 constexpr uint8_t kStsBusy = 0x01;
 constexpr uint8_t kStsInterrupt = 0x02;
 constexpr uint8_t kStsDeviceError = 0x04;
+constexpr uint8_t kStsBusCollision = 0x08;
 constexpr uint8_t kStsFailed = 0x10;
 constexpr uint8_t kStsByteDone = 0x80;
+// Status bits of the SCH map: it has no complete, failed or byte-done bit.
 constexpr uint8_t kSchDone = 0x01;
+constexpr uint8_t kSchDeviceError = 0x02;
+constexpr uint8_t kSchBusCollision = 0x04;
+constexpr uint8_t kSchBusy = 0x08;
 
 // Control register.
 constexpr uint8_t kIchStart = 0x40;
 constexpr uint8_t kIchLastByte = 0x20;
+constexpr uint8_t kIchKill = 0x02;
 constexpr uint8_t kSchStart = 0x10;
 
 // Auxiliary control: 32-byte block buffer.
@@ -245,6 +251,8 @@ SmbusController::SmbusController(Machine& machine, Flavour flavour, uint16_t bas
 
 SmbusController::~SmbusController() { machine_.ReleasePorts(this); }
 
+void SmbusController::SetCollisions(int transactions) { collisions_ = transactions; }
+
 void SmbusController::SetHung(bool hung) {
     hung_ = hung;
     if (!hung && busy_ && event_ == Event::None) busy_ = false; // the stuck transfer is abandoned
@@ -297,7 +305,7 @@ void SmbusController::Tick() {
         // before it released the previous one.
         blockHold_ = active_->ReadByte();
         ++i2cReadClocked_;
-        status_ |= kStsByteDone;
+        if (!lastPending_ || !lastByteCompletesOnly_) status_ |= kStsByteDone;
         if (lastPending_) {
             active_->Stop();
             status_ |= kStsInterrupt;
@@ -315,7 +323,7 @@ void SmbusController::Tick() {
 }
 
 uint8_t SmbusController::ReadRegister(uint8_t offset) {
-    if (offset == map_.status) return uint8_t(status_ | (flavour_ != Flavour::Sch && busy_ ? kStsBusy : 0));
+    if (offset == map_.status) return uint8_t(status_ | (busy_ ? (flavour_ == Flavour::Sch ? kSchBusy : kStsBusy) : 0));
     if (offset == map_.control) {
         if (flavour_ != Flavour::Sch) blockIndex_ = 0; // reading control rewinds the block buffer
         return control_;
@@ -379,15 +387,43 @@ void SmbusController::WriteRegister(uint8_t offset, uint8_t value) {
     }
 }
 
+// Ends whatever is on the wire: the slave sees a stop, no pending event fires.
+void SmbusController::Abort() {
+    if (active_ != nullptr) active_->Stop();
+    active_ = nullptr;
+    i2cRead_ = false;
+    remainingWrite_ = 0;
+    event_ = Event::None;
+    busy_ = false;
+}
+
 void SmbusController::WriteControl(uint8_t value) {
-    const uint8_t start = flavour_ == Flavour::Sch ? kSchStart : kIchStart;
-    control_ = uint8_t(value & ~start); // the start bit reads back 0
-    if (!(value & start) || busy_) return;  // a start while busy is ignored
-    const int protocol = flavour_ == Flavour::Sch ? (value & 7) : ((value >> 2) & 7);
+    const bool sch = flavour_ == Flavour::Sch;
+    const uint8_t start = sch ? kSchStart : kIchStart;
+    control_ = uint8_t(value & ~(start | (sch ? 0 : kIchKill))); // start and kill read back 0
+    if (!sch && (value & kIchKill)) {
+        // Kill: the running command stops and reports failed.
+        if (busy_) {
+            Abort();
+            status_ |= kStsFailed;
+        }
+        return;
+    }
+    if (!(value & start)) return;
+    // A start is a new command, also while one runs: the running one is
+    // abandoned where it stands (a byte-by-byte read loses its last byte).
+    Abort();
+    const int protocol = sch ? (value & 7) : ((value >> 2) & 7);
     ++transactions_;
     busy_ = true;
     blockIndex_ = 0;
     if (hung_) return;
+    if (collisions_ > 0) {
+        // Another master won the arbitration during the address.
+        --collisions_;
+        doneStatus_ = sch ? kSchBusCollision : kStsBusCollision;
+        return Schedule(Event::Complete, 1);
+    }
     Run(protocol);
 }
 
@@ -396,12 +432,21 @@ I2cSlave* SmbusController::Target(bool read) {
     return (s != nullptr && s->Start(read)) ? s : nullptr;
 }
 
+// A NAK ends the command with the device-error bit alone: neither map reports
+// done for a command that failed.
 void SmbusController::Finish(int64_t wireBytes, bool nak) {
     if (flavour_ == Flavour::Sch)
-        doneStatus_ = uint8_t(kSchDone | (nak ? kStsDeviceError : kStsInterrupt));
+        doneStatus_ = nak ? kSchDeviceError : kSchDone;
     else
         doneStatus_ = nak ? kStsDeviceError : kStsInterrupt;
     Schedule(Event::Complete, wireBytes + 1);
+}
+
+// A protocol the controller does not run: ICH/FCH report failed; the SCH map
+// has no such bit and reports no answer.
+void SmbusController::Unsupported() {
+    doneStatus_ = flavour_ == Flavour::Sch ? kSchDeviceError : kStsFailed;
+    Schedule(Event::Complete, 0);
 }
 
 void SmbusController::Run(int protocol) {
@@ -483,10 +528,7 @@ void SmbusController::Run(int protocol) {
         return Schedule(Event::ByteSent, wire + 1);
     }
     case kI2cRead: {
-        if (flavour_ != Flavour::Ich) {
-            doneStatus_ = kStsFailed;
-            return Schedule(Event::Complete, 0);
-        }
+        if (flavour_ != Flavour::Ich) return Unsupported();
         I2cSlave* s = Target(false);
         if (!s) return nak(nullptr, 1);
         if (!s->WriteByte(data1_)) return nak(s, 2);
@@ -498,8 +540,7 @@ void SmbusController::Run(int protocol) {
         return Schedule(Event::ByteReady, 4);
     }
     default:
-        doneStatus_ = kStsFailed;
-        return Schedule(Event::Complete, 0);
+        return Unsupported();
     }
 }
 

@@ -156,6 +156,11 @@ public:
 
     // Fault: transactions start but never finish (a slave holding the clock low).
     void SetHung(bool hung);
+    // Fault: the next n commands lose the bus to another master during the address.
+    void SetCollisions(int transactions);
+    // Variant: the NAKed last byte of an I2C block read raises complete alone,
+    // without byte-done (as QEMU's ICH9 model does); Intel's parts raise both.
+    void SetLastByteCompletesOnly(bool on) { lastByteCompletesOnly_ = on; }
 
     Flavour flavour() const { return flavour_; }
     uint16_t base() const { return base_; }
@@ -180,6 +185,8 @@ private:
     void WriteControl(uint8_t value);
     void Run(int protocol);
     void Finish(int64_t wireBytes, bool nak);
+    void Unsupported();
+    void Abort();
     bool I2cEnabled() const;
     bool BufferMode() const;
     I2cSlave* Target(bool read);
@@ -197,6 +204,8 @@ private:
     uint8_t blockHold_ = 0; // byte-by-byte mode's single block data register
     bool busy_ = false;
     bool hung_ = false;
+    int collisions_ = 0;
+    bool lastByteCompletesOnly_ = false;
     Event event_ = Event::None;
     int64_t eventAtNs_ = 0;
     uint8_t doneStatus_ = 0; // status bits the pending completion raises

@@ -24,7 +24,7 @@ fi
 wineserver=$(command -v wineserver || true)
 [ -z "$wineserver" ] && [ -x /usr/lib/wine/wineserver64 ] && wineserver=/usr/lib/wine/wineserver64
 
-programs="vek.dll vek_example.exe wine_os_test.exe wine_dll_test.exe fake_iodriver.sys fake_iodriver_fails.sys fake_zkec.sys"
+programs="vek.dll vek_example.exe wine_os_test.exe wine_dll_test.exe wine_driver_test.exe zelkoranx64.sys fake_iodriver.sys fake_iodriver_fails.sys fake_zkec.sys"
 for f in $programs; do
     found=$(find "$build" -name "$f" -type f -print -quit 2>/dev/null)
     if [ -z "$found" ]; then
@@ -47,6 +47,9 @@ for f in $programs; do
     cp "$(find "$build" -name "$f" -type f -print -quit)" "$work/"
 done
 cp "$source_dir/tests/data/exports.txt" "$work/"
+# The real driver waits in its own folder: the other runs put stand-ins in its place.
+mkdir -p "$tmp/driver"
+mv "$work/zelkoranx64.sys" "$tmp/driver/"
 cp "$work"/wine_os_test.exe "$work"/fake_iodriver*.sys "$tmp/netshare/"
 
 if ! timeout 120 "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1; then
@@ -160,12 +163,20 @@ if [ $have_unshare = yes ]; then
         cp "$work/fake_iodriver.sys" "$work/zelkoranx64.sys"
         expect="board  *$first" run example "$tmp/dmi-listed" vek_example.exe
         rm -f "$work/zelkoranx64.sys"
+        # The real driver: installed, asked, refused, removed by vek.dll.
+        cp "$tmp/driver/zelkoranx64.sys" "$work/"
+        expect= run driver-real "$tmp/dmi-listed" wine_driver_test.exe
+        rm -f "$work/zelkoranx64.sys"
     else
         skip dll-listed "the platform table has no first row"
     fi
+    fake_dmi "$tmp/dmi-platform-i2c" "FMQ-345"
+    run dll-platform-i2c "$tmp/dmi-platform-i2c" wine_dll_test.exe platform-i2c
 else
     skip identity "unshare -m is not permitted here (needs root)"
     skip dll-listed "unshare -m is not permitted here (needs root)"
+    skip dll-platform-i2c "unshare -m is not permitted here (needs root)"
+    skip driver-real "unshare -m is not permitted here (needs root)"
     run dll-unlisted - wine_dll_test.exe unlisted
 fi
 

@@ -5,6 +5,7 @@
 //   wine_dll_test.exe unlisted           the board is not in the table
 //   wine_dll_test.exe listed VENDOR BIOSVERSION SERIAL
 //                                        the board is the first table row
+//   wine_dll_test.exe platform-i2c       the board has a platform I2C bus 2 (FMQ-345)
 // vek.dll, exports.txt and the stand-in drivers lie beside the program.
 #include <windows.h>
 
@@ -174,6 +175,31 @@ void TestListed(char** identity) {
     PutDriver(nullptr);
 }
 
+// Bus 2 of the board is "I2C0", which wine's runtime cannot open: every
+// transfer on it answers 6; bus 3 has no controller and answers 10.
+void TestPlatformI2c() {
+    PutDriver("fake_iodriver.sys");
+    if (!LoadVek()) return;
+    CHECK_EQ(Entry<NoArgs>("VEK_API_Init")(), 0u);
+    using ByteData = VEK_RESULT(VEK_CALL*)(uint32_t, uint8_t, uint8_t, uint32_t, uint8_t*);
+    using Block = VEK_RESULT(VEK_CALL*)(uint32_t, uint8_t, uint8_t, uint32_t, int32_t*, uint8_t*);
+    using SendReceive = VEK_RESULT(VEK_CALL*)(uint32_t, uint8_t, uint8_t, uint8_t*);
+    auto byteData = Entry<ByteData>("VEK_I2C_ByteData");
+    auto block = Entry<Block>("VEK_I2C_SMBusBlock");
+    auto sendReceive = Entry<SendReceive>("VEK_I2C_SendReceive");
+    uint8_t b = 0, data[33] = {};
+    int32_t count = 2;
+    CHECK_EQ(byteData(1, 2, 0x50, 0, &b), 6u);
+    CHECK_EQ(byteData(0, 2, 0x50, 0, &b), 6u);
+    CHECK_EQ(sendReceive(1, 2, 0x50, &b), 6u);
+    CHECK_EQ(block(1, 2, 0x50, 0x80, &count, data), 6u);
+    CHECK_EQ(block(0, 2, 0x50, 0x80, &count, data), 6u);
+    CHECK_EQ(byteData(1, 3, 0x50, 0, &b), 10u);
+    CHECK_EQ(Entry<NoArgs>("VEK_API_Uninit")(), 0u);
+    CHECK(FreeLibrary(g_dll));
+    PutDriver(nullptr);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -187,8 +213,10 @@ int main(int argc, char** argv) {
         TestUnlisted();
     } else if (mode == "listed" && argc == 5) {
         TestListed(argv + 2);
+    } else if (mode == "platform-i2c") {
+        TestPlatformI2c();
     } else {
-        std::printf("usage: wine_dll_test first-board|unlisted|listed VENDOR BIOSVERSION SERIAL\n");
+        std::printf("usage: wine_dll_test first-board|unlisted|listed VENDOR BIOSVERSION SERIAL|platform-i2c\n");
         return 2;
     }
     return vek::wine::Finish(("wine_dll_test " + mode).c_str());

@@ -8,9 +8,11 @@
 
 #include <objbase.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <set>
 #include <string>
 
 #include "hal/hal.h"
@@ -476,9 +478,79 @@ void TestBrightness() {
     CHECK_EQ(p.brightness_set(p.user, 40), 17u);
 }
 
+// Watches the COM task allocator: which blocks are allocated and not yet freed.
+class TaskAllocations : public IMallocSpy {
+public:
+    std::set<void*> live;
+    int allocations = 0;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IMallocSpy) {
+            *out = static_cast<IMallocSpy*>(this);
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
+    void* STDMETHODCALLTYPE PostAlloc(void* block) override {
+        if (block) {
+            live.insert(block);
+            ++allocations;
+        }
+        return block;
+    }
+    void* STDMETHODCALLTYPE PreFree(void* block, BOOL) override {
+        live.erase(block);
+        return block;
+    }
+    void STDMETHODCALLTYPE PostFree(BOOL) override {}
+    SIZE_T STDMETHODCALLTYPE PreRealloc(void* block, SIZE_T size, void** newRequest, BOOL) override {
+        live.erase(block);
+        *newRequest = block;
+        return size;
+    }
+    void* STDMETHODCALLTYPE PostRealloc(void* block, BOOL) override {
+        if (block) live.insert(block);
+        return block;
+    }
+    void* STDMETHODCALLTYPE PreGetSize(void* block, BOOL) override { return block; }
+    SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
+    void* STDMETHODCALLTYPE PreDidAlloc(void* block, BOOL) override { return block; }
+    int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+    void STDMETHODCALLTYPE PreHeapMinimize() override {}
+    void STDMETHODCALLTYPE PostHeapMinimize() override {}
+};
+
 void TestI2c() {
     // Wine has no Windows.Devices.I2c: no controller opens, nothing is sent.
     const vek_host_platform& p = NativePlatform();
+
+    // The open's failure text is task-allocated and freed before the seam answers 6.
+    static TaskAllocations spy; // outlives a refused revoke
+    const HRESULT registered = CoRegisterMallocSpy(&spy);
+    CHECK_EQ(registered, S_OK);
+    {
+        void* handle = nullptr;
+        wchar_t* message = nullptr;
+        CHECK_EQ(vek::os::win::I2cOpenDevice(2, 0x50, &handle, &message), 6u);
+        CHECK(message != nullptr && spy.live.count(message) == 1);
+        CoTaskMemFree(message);
+        CHECK(spy.live.count(message) == 0);
+        const std::set<void*> before = spy.live;
+        const int allocated = spy.allocations;
+        for (uint32_t controller : {0u, 1u, 2u}) CHECK_EQ(p.i2c_open(p.user, controller, 0x50, &handle), 6u);
+        CHECK(spy.allocations >= allocated + 3); // one message per failed open
+        CHECK(spy.live == before);              // and every one freed
+        std::printf("task allocator: %d blocks allocated, %d live\n", spy.allocations, int(spy.live.size()));
+    }
+    // Revoking is refused while blocks allocated under the spy are still live
+    // (the runtime keeps some for the process); the spy then goes when they do.
+    const HRESULT revoked = CoRevokeMallocSpy();
+    CHECK(revoked == S_OK || (revoked == E_ACCESSDENIED && !spy.live.empty()));
+
     for (uint32_t controller : {0u, 1u, 2u}) {
         void* handle = reinterpret_cast<void*>(1);
         CHECK_EQ(p.i2c_open(p.user, controller, 0x50, &handle), 6u);

@@ -1,65 +1,56 @@
-// vekctl bus: SMBus and I2C tools in the manner of i2c-tools. Addresses are
-// 7-bit (0x03..0x77) as i2cdetect prints them; numbers take 0x for hex.
+// vekctl bus: SMBus and I2C in the manner of i2c-tools. Addresses are 7-bit
+// (0x03..0x77) as i2cdetect prints them; numbers are hex with 0x or decimal.
 //
-//   vekctl bus detect [BUS]                       which addresses answer (default bus 0)
-//   vekctl bus get BUS ADDR REG [b|w]             read a byte or word register
-//   vekctl bus set BUS ADDR REG VALUE [b|w]       write a byte or word register
-//   vekctl bus dump BUS ADDR                      all 256 byte registers of a device
-//   vekctl bus eeprom read ADDR OFFSET COUNT      serial EEPROM with two-byte offsets (bus 0)
-//   vekctl bus eeprom write ADDR OFFSET BYTE...
+//   vekctl bus detect [-y] BUS                   which addresses answer (i2cdetect)
+//   vekctl bus get [-y] BUS ADDR [REG [b|w]]     read a register, or receive a byte (i2cget)
+//   vekctl bus set [-y] BUS ADDR REG VALUE [b|w] write a register (i2cset)
+//   vekctl bus dump [-y] BUS ADDR                all 256 byte registers (i2cdump)
+//   vekctl bus eeprom read [--force] ADDR OFFSET COUNT
+//   vekctl bus eeprom write [--force] ADDR OFFSET BYTE...
 //
 // Bus 0 is the chipset SMBus controller, bus 1 the EC's I2C master, buses 2
 // and 3 the platform I2C buses.
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <optional>
-#include <string>
-#include <vector>
 
-#include "tools/vekctl/session.h"
+#include <fmt/core.h>
+
+#include "tools/vekctl/vekctl.h"
 
 namespace vekctl {
 
 namespace {
 
+constexpr uint32_t kLastBus = 3;
 constexpr uint32_t kFirstAddress = 0x03;
 constexpr uint32_t kLastAddress = 0x77;
 constexpr uint32_t kRegisters = 256;
-constexpr uint32_t kMaxEepromRead = 65536;
+constexpr uint32_t kEepromSpace = 0x10000;
+constexpr uint32_t kEepromChunk = 256;
+// Memory-module SPD EEPROMs sit at 0x50..0x57 and take one-byte offsets.
+constexpr uint32_t kSpdFirst = 0x50;
+constexpr uint32_t kSpdLast = 0x57;
 
-constexpr const char* kUsage =
-    "usage: vekctl bus detect [BUS]\n"
-    "       vekctl bus get BUS ADDR REG [b|w]\n"
-    "       vekctl bus set BUS ADDR REG VALUE [b|w]\n"
-    "       vekctl bus dump BUS ADDR\n"
-    "       vekctl bus eeprom read ADDR OFFSET COUNT\n"
-    "       vekctl bus eeprom write ADDR OFFSET BYTE...\n";
-
-int UsageError() {
-    std::fputs(kUsage, stderr);
-    return 2;
-}
-
-std::optional<uint32_t> Number(const std::string& s, uint32_t max) {
-    if (s.empty()) return std::nullopt;
+// Parses as i2c-tools do (strtoul, base 0) and bounds the value.
+std::optional<uint32_t> Number(const std::string& s, uint32_t min, uint32_t max) {
+    if (s.empty() || s[0] == '-' || s[0] == '+') return std::nullopt;
     errno = 0;
     char* end = nullptr;
-    const unsigned long v = std::strtoul(s.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > max || s[0] == '-') return std::nullopt;
+    const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
     return uint32_t(v);
 }
 
-int Failed(const char* what, VEK_RESULT r) {
-    std::fprintf(stderr, "vekctl: %s: %s\n", what, ResultText(r).c_str());
-    return 1;
+CLI::Validator NumberIn(uint32_t min, uint32_t max) {
+    return CLI::Validator(
+        [min, max](std::string& s) -> std::string {
+            return Number(s, min, max) ? std::string() : fmt::format("'{}' is not a number 0x{:X}..0x{:X}", s, min, max);
+        },
+        fmt::format("0x{:X}..0x{:X}", min, max));
 }
 
-std::string Hex2(uint32_t v) {
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "%02x", v & 0xFF);
-    return buf;
-}
+uint32_t Value(const std::string& s) { return *Number(s, 0, UINT32_MAX); }
 
 // Present when a quick write is answered. The SCH controller has no quick
 // command; there a byte read stands in (it reports a NAK as an error).
@@ -72,206 +63,257 @@ VEK_RESULT Probe(uint8_t bus, uint8_t address) {
     return r;
 }
 
-int Detect(const Options& o, uint8_t bus) {
-    std::vector<uint32_t> present;
-    for (uint32_t a = kFirstAddress; a <= kLastAddress; ++a) {
-        const VEK_RESULT r = Probe(bus, uint8_t(a));
-        if (r == VEK_ERR_UNSUPPORTED || r == VEK_ERR_NOT_INITIALISED) return Failed("detect", r);
-        if (r == VEK_OK) present.push_back(a);
-    }
-    if (o.json) {
-        Value list = Value::Arr();
-        for (uint32_t a : present) list.Push(Value::Num(a));
-        Emit(o, Value::Obj().Add("bus", Value::Num(bus)).Add("present", std::move(list)));
-        return 0;
-    }
-    std::printf("     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n");
-    size_t next = 0;
-    for (uint32_t row = 0; row < 0x80; row += 16) {
-        std::printf("%02x:", row);
-        for (uint32_t a = row; a < row + 16; ++a) {
-            if (a < kFirstAddress || a > kLastAddress) std::printf("   ");
-            else if (next < present.size() && present[next] == a) std::printf(" %02x", present[next++]);
-            else std::printf(" --");
-        }
-        std::printf("\n");
-    }
-    return 0;
-}
-
-struct Target {
-    uint8_t bus;
-    uint8_t address;
+struct Args {
+    bool yes = false;
+    std::string bus, address, reg, value, mode;
+    // eeprom
+    std::string offset, count;
+    std::vector<std::string> bytes;
+    bool force = false;
 };
 
-std::optional<Target> ParseTarget(const std::string& bus, const std::string& address) {
-    const auto b = Number(bus, 3);
-    const auto a = Number(address, 0x7F);
-    if (!b || !a) return std::nullopt;
-    return Target{uint8_t(*b), uint8_t(*a)};
+int Detect(const Global& g, Session& session, const Args& a) {
+    Run run(g, session.source(), "bus detect");
+    const uint8_t bus = uint8_t(Value(a.bus));
+    std::vector<uint32_t> present;
+    Progress progress(fmt::format("scanning bus {}", bus), kLastAddress - kFirstAddress + 1);
+    for (uint32_t addr = kFirstAddress; addr <= kLastAddress; ++addr) {
+        progress.Step(addr - kFirstAddress);
+        const VEK_RESULT r = Probe(bus, uint8_t(addr));
+        if (r == VEK_ERR_UNSUPPORTED || r == VEK_ERR_NOT_INITIALISED || r == VEK_ERR_ARGUMENT) {
+            run.Fail(fmt::format("bus {}", bus), r);
+            break;
+        }
+        if (r == VEK_OK) present.push_back(addr);
+    }
+    return run.Finish(Json{{"bus", bus}, {"present", present}}, [&] {
+        if (run.failed()) return;
+        fmt::print("     0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n");
+        size_t next = 0;
+        for (uint32_t row = 0; row < 0x80; row += 16) {
+            fmt::print("{:02x}:", row);
+            for (uint32_t addr = row; addr < row + 16; ++addr) {
+                if (addr < kFirstAddress || addr > kLastAddress) fmt::print("   ");
+                else if (next < present.size() && present[next] == addr) fmt::print(" {:02x}", present[next++]);
+                else fmt::print(" --");
+            }
+            fmt::print("\n");
+        }
+    });
 }
 
-std::optional<bool> ParseWidth(const std::vector<std::string>& args, size_t at) {
-    if (args.size() <= at || args[at] == "b") return false;
-    if (args[at] == "w") return true;
-    return std::nullopt;
-}
-
-Value Register(const Target& t, uint32_t reg, uint32_t value, bool word) {
-    return Value::Obj()
-        .Add("bus", Value::Num(t.bus))
-        .Add("address", Value::Num(t.address))
-        .Add("register", Value::Num(reg))
-        .Add(word ? "word" : "byte", Value::Num(value));
-}
-
-int Get(const Options& o, const Target& t, uint32_t reg, bool word) {
+int Get(const Global& g, Session& session, const Args& a) {
+    Run run(g, session.source(), "bus get");
+    const uint8_t bus = uint8_t(Value(a.bus)), addr = uint8_t(Value(a.address));
+    const bool word = a.mode == "w";
     uint32_t value = 0;
     VEK_RESULT r;
-    if (word) {
-        r = VEK_I2C_WordData(1, t.bus, t.address, reg, &value);
+    if (a.reg.empty()) {
+        uint8_t b = 0;
+        r = VEK_I2C_SendReceive(1, bus, addr, &b);
+        value = b;
+    } else if (word) {
+        r = VEK_I2C_WordData(1, bus, addr, Value(a.reg), &value);
     } else {
         uint8_t b = 0;
-        r = VEK_I2C_ByteData(1, t.bus, t.address, reg, &b);
+        r = VEK_I2C_ByteData(1, bus, addr, Value(a.reg), &b);
         value = b;
     }
-    if (r != VEK_OK) return Failed("get", r);
-    if (o.json) Emit(o, Register(t, reg, value, word));
-    else std::printf(word ? "0x%04x\n" : "0x%02x\n", value);
-    return 0;
+    if (r != VEK_OK) run.Fail(fmt::format("bus {} address 0x{:02x}", bus, addr), r);
+    Json data = {{"bus", bus}, {"address", addr}, {"register", a.reg.empty() ? Json(nullptr) : Json(Value(a.reg))},
+                 {"width", word ? 16 : 8}, {"value", r == VEK_OK ? Json(value) : Json(nullptr)}};
+    return run.Finish(data, [&] {
+        if (r == VEK_OK) fmt::print("0x{:0{}x}\n", value, word ? 4 : 2);
+    });
 }
 
-int Set(const Options& o, const Target& t, uint32_t reg, uint32_t value, bool word) {
+int Set(const Global& g, Session& session, const Args& a) {
+    Run run(g, session.source(), "bus set");
+    const uint8_t bus = uint8_t(Value(a.bus)), addr = uint8_t(Value(a.address));
+    const bool word = a.mode == "w";
+    uint32_t value = Value(a.value);
     VEK_RESULT r;
     if (word) {
-        r = VEK_I2C_WordData(0, t.bus, t.address, reg, &value);
+        r = VEK_I2C_WordData(0, bus, addr, Value(a.reg), &value);
     } else {
         uint8_t b = uint8_t(value);
-        r = VEK_I2C_ByteData(0, t.bus, t.address, reg, &b);
+        r = VEK_I2C_ByteData(0, bus, addr, Value(a.reg), &b);
     }
-    if (r != VEK_OK) return Failed("set", r);
-    if (o.json) Emit(o, Register(t, reg, value, word));
-    else std::printf("ok\n");
-    return 0;
+    if (r != VEK_OK) run.Fail(fmt::format("bus {} address 0x{:02x}", bus, addr), r);
+    return run.Finish(Json{{"bus", bus}, {"address", addr}, {"register", Value(a.reg)}, {"width", word ? 16 : 8},
+                           {"value", value}, {"result", ResultJson(r)}},
+                      nullptr);
 }
 
-// Rows of sixteen bytes: "0010: 00 11 22 ...". Unread cells print as XX.
+// Sixteen bytes a row with their ASCII, as i2cdump prints; XX where a read failed.
 void PrintRows(uint32_t first, const std::vector<std::optional<uint8_t>>& bytes) {
+    fmt::print("      0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f    0123456789abcdef\n");
     for (size_t i = 0; i < bytes.size(); i += 16) {
-        std::printf("%04x:", unsigned(first + i));
-        for (size_t k = i; k < i + 16 && k < bytes.size(); ++k)
-            std::printf(" %s", bytes[k] ? Hex2(*bytes[k]).c_str() : "XX");
-        std::printf("\n");
+        std::string hex, ascii;
+        for (size_t k = i; k < i + 16 && k < bytes.size(); ++k) {
+            hex += bytes[k] ? fmt::format(" {:02x}", *bytes[k]) : " XX";
+            ascii += bytes[k] && *bytes[k] >= 0x20 && *bytes[k] < 0x7F ? char(*bytes[k]) : bytes[k] ? '.' : 'X';
+        }
+        fmt::print("{:04x}:{:<48}    {}\n", first + i, hex, ascii);
     }
 }
 
-Value ByteArray(const std::vector<std::optional<uint8_t>>& bytes) {
-    Value list = Value::Arr();
-    for (const auto& b : bytes) list.Push(b ? Value::Num(*b) : Value::Str("error"));
+Json Bytes(const std::vector<std::optional<uint8_t>>& bytes) {
+    Json list = Json::array();
+    for (const auto& b : bytes) list.push_back(b ? Json(*b) : Json(nullptr));
     return list;
 }
 
-// A device that does not answer the first register is not read further: on
-// some controllers every missing answer costs a two-second time-out.
-int Dump(const Options& o, const Target& t) {
+// A device that does not answer register 0 is not read further: on some
+// controllers every missing answer costs a two-second time-out.
+int Dump(const Global& g, Session& session, const Args& a) {
+    Run run(g, session.source(), "bus dump");
+    const uint8_t bus = uint8_t(Value(a.bus)), addr = uint8_t(Value(a.address));
     std::vector<std::optional<uint8_t>> bytes;
+    Progress progress(fmt::format("reading 0x{:02x}", addr), kRegisters);
     for (uint32_t reg = 0; reg < kRegisters; ++reg) {
+        progress.Step(reg);
         uint8_t b = 0;
-        const VEK_RESULT r = VEK_I2C_ByteData(1, t.bus, t.address, reg, &b);
-        if (r != VEK_OK && reg == 0) return Failed("dump", r);
+        const VEK_RESULT r = VEK_I2C_ByteData(1, bus, addr, reg, &b);
+        if (r != VEK_OK && reg == 0) {
+            run.Fail(fmt::format("bus {} address 0x{:02x}", bus, addr), r);
+            break;
+        }
         bytes.push_back(r == VEK_OK ? std::optional<uint8_t>(b) : std::nullopt);
     }
-    if (o.json) {
-        Emit(o, Value::Obj()
-                    .Add("bus", Value::Num(t.bus))
-                    .Add("address", Value::Num(t.address))
-                    .Add("registers", ByteArray(bytes)));
-        return 0;
-    }
-    std::printf("      0  1  2  3  4  5  6  7  8  9  a  b  c  d  e  f\n");
-    PrintRows(0, bytes);
-    return 0;
+    return run.Finish(Json{{"bus", bus}, {"address", addr}, {"registers", Bytes(bytes)}}, [&] {
+        if (!bytes.empty()) PrintRows(0, bytes);
+    });
 }
 
-int Eeprom(const Options& o) {
-    const std::vector<std::string>& a = o.args;
-    if (a.size() < 4) return UsageError();
-    const auto address = Number(a[2], 0x7F);
-    const auto offset = Number(a[3], 0xFFFF);
-    if (!address || !offset) return UsageError();
-    const uint8_t addressByte = uint8_t(*address << 1);
-    if (a[1] == "read") {
-        const auto count = a.size() == 5 ? Number(a[4], kMaxEepromRead) : std::nullopt;
-        if (!count) return UsageError();
-        std::vector<uint8_t> data(*count);
-        const VEK_RESULT r = VEK_SMBus_Read_EEPROM(addressByte, uint16_t(*offset), int32_t(*count), data.data());
-        if (r != VEK_OK) return Failed("eeprom read", r);
-        std::vector<std::optional<uint8_t>> shown(data.begin(), data.end());
-        if (o.json) {
-            Emit(o, Value::Obj()
-                        .Add("address", Value::Num(*address))
-                        .Add("offset", Value::Num(*offset))
-                        .Add("data", ByteArray(shown)));
-        } else {
-            PrintRows(*offset, shown);
+bool SpdRange(uint32_t addr) { return addr >= kSpdFirst && addr <= kSpdLast; }
+
+int EepromRead(const Global& g, Session& session, const Args& a) {
+    Run run(g, session.source(), "bus eeprom read");
+    const uint32_t addr = Value(a.address), offset = Value(a.offset), count = Value(a.count);
+    std::vector<std::optional<uint8_t>> bytes;
+    Progress progress(fmt::format("reading EEPROM 0x{:02x}", addr), count);
+    for (uint32_t done = 0; done < count;) {
+        progress.Step(done);
+        const uint32_t n = std::min(kEepromChunk, count - done);
+        std::vector<uint8_t> chunk(n);
+        const VEK_RESULT r = VEK_SMBus_Read_EEPROM(uint8_t(addr << 1), uint16_t(offset + done), int32_t(n), chunk.data());
+        if (r != VEK_OK) {
+            run.Fail(fmt::format("EEPROM 0x{:02x} offset 0x{:04x}", addr, offset + done), r);
+            break;
         }
-        return 0;
+        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+        done += n;
     }
-    if (a[1] == "write") {
-        std::vector<uint8_t> data;
-        for (size_t i = 4; i < a.size(); ++i) {
-            const auto b = Number(a[i], 0xFF);
-            if (!b) return UsageError();
-            data.push_back(uint8_t(*b));
-        }
-        if (data.empty()) return UsageError();
-        const VEK_RESULT r =
-            VEK_SMBus_Write_EEPROM(addressByte, uint16_t(*offset), int32_t(data.size()), data.data());
-        if (r != VEK_OK) return Failed("eeprom write", r);
-        if (o.json)
-            Emit(o, Value::Obj()
-                        .Add("address", Value::Num(*address))
-                        .Add("offset", Value::Num(*offset))
-                        .Add("written", Value::Num(int64_t(data.size()))));
-        else
-            std::printf("%zu bytes written\n", data.size());
-        return 0;
-    }
-    return UsageError();
+    return run.Finish(Json{{"address", addr}, {"offset", offset}, {"data", Bytes(bytes)}}, [&] {
+        if (!bytes.empty()) PrintRows(offset, bytes);
+    });
+}
+
+int EepromWrite(const Global& g, Session& session, const Args& a) {
+    Run run(g, session.source(), "bus eeprom write");
+    const uint32_t addr = Value(a.address), offset = Value(a.offset);
+    std::vector<uint8_t> data;
+    for (const std::string& b : a.bytes) data.push_back(uint8_t(Value(b)));
+    const VEK_RESULT r = VEK_SMBus_Write_EEPROM(uint8_t(addr << 1), uint16_t(offset), int32_t(data.size()), data.data());
+    if (r != VEK_OK) run.Fail(fmt::format("EEPROM 0x{:02x} offset 0x{:04x}", addr, offset), r);
+    return run.Finish(Json{{"address", addr}, {"offset", offset}, {"written", r == VEK_OK ? data.size() : 0},
+                           {"result", ResultJson(r)}},
+                      [&] {
+                          if (r == VEK_OK) fmt::print("{} bytes written\n", data.size());
+                      });
+}
+
+template <class F>
+void Bind(CLI::App* cmd, Action* action, std::shared_ptr<Args> args, F run) {
+    cmd->callback([action, args, run] { *action = [args, run](const Global& g, Session& s) { return run(g, s, *args); }; });
 }
 
 } // namespace
 
-int CmdBus(const Options& o, Session&) {
-    const std::vector<std::string>& a = o.args;
-    if (a.empty()) return UsageError();
-    const std::string& sub = a[0];
-    if (sub == "detect") {
-        const auto bus = a.size() > 1 ? Number(a[1], 3) : std::optional<uint32_t>(0);
-        if (!bus || a.size() > 2) return UsageError();
-        return Detect(o, uint8_t(*bus));
-    }
-    if (sub == "eeprom") return Eeprom(o);
-    if (a.size() < 3) return UsageError();
-    const auto target = ParseTarget(a[1], a[2]);
-    if (!target) return UsageError();
-    if (sub == "dump") return a.size() == 3 ? Dump(o, *target) : UsageError();
-    if (a.size() < 4) return UsageError();
-    const auto reg = Number(a[3], 0xFF);
-    if (!reg) return UsageError();
-    if (sub == "get") {
-        const auto word = ParseWidth(a, 4);
-        if (!word || a.size() > 5) return UsageError();
-        return Get(o, *target, *reg, *word);
-    }
-    if (sub == "set") {
-        if (a.size() < 5) return UsageError();
-        const auto word = ParseWidth(a, 5);
-        const auto value = word ? Number(a[4], *word ? 0xFFFF : 0xFF) : std::nullopt;
-        if (!word || !value || a.size() > 6) return UsageError();
-        return Set(o, *target, *reg, *value, *word);
-    }
-    return UsageError();
+void AddBus(Registry& r) {
+    CLI::App* bus = r.app.add_subcommand("bus", "SMBus and I2C tools (i2cdetect, i2cget, i2cset, i2cdump)");
+    bus->require_subcommand(1);
+    bus->footer("Bus 0: chipset SMBus controller; 1: the EC's I2C master; 2, 3: platform I2C buses.\n"
+                "Numbers are hex (0x..) or decimal. -y is accepted for i2c-tools habits; vekctl never prompts.");
+    const auto busNumber = NumberIn(0, kLastBus);
+    const auto address = NumberIn(kFirstAddress, kLastAddress);
+    const auto reg = NumberIn(0, 0xFF);
+    const auto mode = CLI::IsMember({"b", "w"});
+
+    auto detect = std::make_shared<Args>();
+    CLI::App* d = bus->add_subcommand("detect", "which addresses answer: detect [-y] BUS");
+    d->add_flag("-y,--yes", detect->yes, "no questions (the default)");
+    d->add_option("BUS", detect->bus, "bus 0..3")->required()->check(busNumber);
+    Bind(d, r.action, detect, Detect);
+
+    auto get = std::make_shared<Args>();
+    CLI::App* gc = bus->add_subcommand("get", "read: get [-y] BUS ADDR [REG [b|w]] (no REG: receive byte)");
+    gc->add_flag("-y,--yes", get->yes, "no questions (the default)");
+    gc->add_option("BUS", get->bus, "bus 0..3")->required()->check(busNumber);
+    gc->add_option("ADDR", get->address, "7-bit address")->required()->check(address);
+    gc->add_option("REG", get->reg, "register 0..0xFF")->check(reg);
+    gc->add_option("MODE", get->mode, "b byte (default), w word")->check(mode);
+    Bind(gc, r.action, get, Get);
+
+    auto set = std::make_shared<Args>();
+    CLI::App* sc = bus->add_subcommand("set", "write: set [-y] BUS ADDR REG VALUE [b|w]");
+    sc->add_flag("-y,--yes", set->yes, "no questions (the default)");
+    sc->add_option("BUS", set->bus, "bus 0..3")->required()->check(busNumber);
+    sc->add_option("ADDR", set->address, "7-bit address")->required()->check(address);
+    sc->add_option("REG", set->reg, "register 0..0xFF")->required()->check(reg);
+    sc->add_option("VALUE", set->value, "0..0xFF (b) or 0..0xFFFF (w)")->required()->check(NumberIn(0, 0xFFFF));
+    sc->add_option("MODE", set->mode, "b byte (default), w word")->check(mode);
+    sc->callback([a = r.action, set] {
+        if (set->mode != "w" && Value(set->value) > 0xFF)
+            throw CLI::ValidationError("VALUE", set->value + " does not fit a byte (use mode w for a word)");
+        *a = [set](const Global& g, Session& s) { return Set(g, s, *set); };
+    });
+
+    auto dump = std::make_shared<Args>();
+    CLI::App* dc = bus->add_subcommand("dump", "all byte registers: dump [-y] BUS ADDR");
+    dc->add_flag("-y,--yes", dump->yes, "no questions (the default)");
+    dc->add_option("BUS", dump->bus, "bus 0..3")->required()->check(busNumber);
+    dc->add_option("ADDR", dump->address, "7-bit address")->required()->check(address);
+    Bind(dc, r.action, dump, Dump);
+
+    CLI::App* eeprom = bus->add_subcommand("eeprom", "serial EEPROMs with TWO-byte offsets on the chipset SMBus");
+    eeprom->require_subcommand(1);
+    eeprom->footer("These commands send a two-byte offset (24C32 and larger). A device with one-byte\n"
+                   "offsets (24C02, memory-module SPD) takes the offset's low byte as data and\n"
+                   "overwrites a byte even on a read, so addresses 0x50..0x57 (SPD) are refused\n"
+                   "unless --force says the device there takes two-byte offsets.");
+    auto spdCheck = [](const std::shared_ptr<Args>& a) {
+        if (SpdRange(Value(a->address)) && !a->force)
+            throw CLI::ValidationError("ADDR", fmt::format("0x{:02x} is in the SPD range 0x50..0x57, where a one-byte-offset "
+                                                           "device would take the offset as data; add --force if it takes "
+                                                           "two-byte offsets",
+                                                           Value(a->address)));
+    };
+    auto rd = std::make_shared<Args>();
+    CLI::App* rc = eeprom->add_subcommand("read", "read [--force] ADDR OFFSET COUNT");
+    rc->add_flag("--force", rd->force, "allow 0x50..0x57");
+    rc->add_option("ADDR", rd->address, "7-bit address")->required()->check(address);
+    rc->add_option("OFFSET", rd->offset, "0..0xFFFF")->required()->check(NumberIn(0, kEepromSpace - 1));
+    rc->add_option("COUNT", rd->count, "bytes 1..0x10000")->required()->check(NumberIn(1, kEepromSpace));
+    rc->callback([a = r.action, rd, spdCheck] {
+        spdCheck(rd);
+        if (Value(rd->offset) + Value(rd->count) > kEepromSpace)
+            throw CLI::ValidationError("COUNT", "OFFSET + COUNT runs past 0xFFFF");
+        *a = [rd](const Global& g, Session& s) { return EepromRead(g, s, *rd); };
+    });
+    auto wr = std::make_shared<Args>();
+    CLI::App* wc = eeprom->add_subcommand("write", "write [--force] ADDR OFFSET BYTE...");
+    wc->add_flag("--force", wr->force, "allow 0x50..0x57");
+    wc->add_option("ADDR", wr->address, "7-bit address")->required()->check(address);
+    wc->add_option("OFFSET", wr->offset, "0..0xFFFF")->required()->check(NumberIn(0, kEepromSpace - 1));
+    wc->add_option("BYTE", wr->bytes, "bytes 0..0xFF")->required()->check(NumberIn(0, 0xFF));
+    wc->callback([a = r.action, wr, spdCheck] {
+        spdCheck(wr);
+        if (Value(wr->offset) + wr->bytes.size() > kEepromSpace)
+            throw CLI::ValidationError("BYTE", "the bytes run past offset 0xFFFF");
+        *a = [wr](const Global& g, Session& s) { return EepromWrite(g, s, *wr); };
+    });
 }
 
 } // namespace vekctl

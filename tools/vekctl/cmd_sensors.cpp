@@ -1,170 +1,158 @@
-// vekctl sensors: what the board's hardware monitor reads now, and its fans.
+// vekctl sensors: the hardware monitor in the manner of lm-sensors.
 //
-//   vekctl sensors                        temperatures, voltages, currents, fans
-//   vekctl sensors fan FAN duty PERCENT   run a fan at a fixed duty, then show the sensors
-//   vekctl sensors fan FAN auto           put a fan back on its temperature curve
-//
-// Items the board does not have (result 10) are left out; other failures are shown.
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <utility>
-#include <vector>
+//   vekctl sensors                         temperatures, voltages, currents, fans
+//   vekctl sensors --json                  shaped like `sensors -j`: chip → feature → *_input
+//   vekctl sensors fan FAN duty PERCENT    run a fan at a fixed duty
+//   vekctl sensors fan FAN auto            put it back on its temperature curve
+#include <cmath>
 
-#include "tools/vekctl/session.h"
+#include <fmt/core.h>
+
+#include "tools/vekctl/vekctl.h"
 
 namespace vekctl {
 
 namespace {
 
+constexpr uint32_t kCpus = 2;
 constexpr uint32_t kTemperatureSensors = 7;
 constexpr uint32_t kVoltageChannels = 19;
 constexpr uint32_t kCurrentChannels = 3;
 constexpr uint32_t kFans = 13;
 constexpr uint32_t kCurvePoints = 8; // the longest curve a backend reports
 
-// A reading: a plain number in JSON, with its unit for people.
-Value Reading(double value, const char* unit, bool json) {
-    char buf[48];
-    if (json) {
-        std::snprintf(buf, sizeof buf, "%.3f", value);
-        Value v;
-        v.kind = Value::Number;
-        v.text = buf;
-        return v;
-    }
-    std::snprintf(buf, sizeof buf, "%.2f %s", value, unit);
-    return Value::Str(buf);
-}
+bool Shown(VEK_RESULT r) { return r != VEK_ERR_UNSUPPORTED && r != VEK_ERR_ARGUMENT; }
 
-// One reading list: objects in JSON ({"sensor": 0, "celsius": 38.0}), aligned
-// "sensor 0:  38.00 °C" lines for people.
-class Items {
-public:
-    explicit Items(bool json) : json_(json), v_(json ? Value::Arr() : Value::Obj()) {}
-
-    // Adds the item unless the board lacks it (result 10).
-    void Add(const char* key, uint32_t index, VEK_RESULT r, const char* field, Value reading,
-             const char* note = nullptr) {
-        if (r == VEK_ERR_UNSUPPORTED) return;
-        Value shown = r == VEK_OK ? std::move(reading) : Value::Str(ResultText(r));
-        if (json_) {
-            Value item = Value::Obj();
-            item.Add(key, Value::Num(index));
-            item.Add(r == VEK_OK ? field : "result", std::move(shown));
-            if (note) item.Add("control", Value::Str(note));
-            v_.Push(std::move(item));
-        } else {
-            if (note) shown.text += std::string(" (") + note + ")";
-            v_.Add(std::string(key) + " " + std::to_string(index), std::move(shown));
-        }
-    }
-    Value Take() {
-        if (!json_ && v_.members.empty()) return Value::Str("none");
-        return std::move(v_);
-    }
-
-private:
-    bool json_;
-    Value v_;
+// lm-sensors' names: label for people, tempN/inN/currN/fanN for the values.
+struct Feature {
+    std::string label;
+    std::string key; // "temp1", "in0", ...
+    const char* unit;
 };
 
-Value Temperatures(bool json) {
-    Items items(json);
-    for (uint32_t cpu = 0; cpu <= 1; ++cpu) {
-        double t = 0;
-        const VEK_RESULT r = VEK_HWM_CPUTemperature(cpu, &t);
-        items.Add("cpu", cpu, r, "celsius", Reading(t, "°C", json));
+Feature FeatureOf(const Reading& r, uint32_t tempNumber) {
+    switch (r.kind) {
+    case Reading::CpuTemperature: return {fmt::format("CPU {}", r.index), fmt::format("temp{}", tempNumber), "°C"};
+    case Reading::Temperature: return {fmt::format("Sensor {}", r.index), fmt::format("temp{}", tempNumber), "°C"};
+    case Reading::Voltage: return {fmt::format("in{}", r.index), fmt::format("in{}", r.index), "V"};
+    case Reading::Current: return {fmt::format("curr{}", r.index + 1), fmt::format("curr{}", r.index + 1), "A"};
+    case Reading::Fan: return {fmt::format("fan{}", r.index + 1), fmt::format("fan{}", r.index + 1), "RPM"};
     }
-    for (uint32_t s = 0; s < kTemperatureSensors; ++s) {
-        double t = 0;
-        const VEK_RESULT r = VEK_HWM_Temperature(s, &t);
-        items.Add("sensor", s, r, "celsius", Reading(t, "°C", json));
-    }
-    return items.Take();
+    return {};
 }
 
-Value Voltages(bool json) {
-    Items items(json);
-    for (uint32_t ch = 0; ch < kVoltageChannels; ++ch) {
-        double volts = 0;
-        const VEK_RESULT r = VEK_HWM_Voltage(ch, &volts);
-        if (r == VEK_ERR_ARGUMENT) continue; // channels past the chip's last
-        items.Add("channel", ch, r, "volts", Reading(volts, "V", json));
-    }
-    return items.Take();
-}
-
-Value Currents(bool json) {
-    Items items(json);
-    for (uint32_t ch = 0; ch < kCurrentChannels; ++ch) {
-        double amps = 0;
-        const VEK_RESULT r = VEK_HWM_Current(ch, &amps);
-        if (r == VEK_ERR_ARGUMENT) continue;
-        items.Add("channel", ch, r, "amperes", Reading(amps, "A", json));
-    }
-    return items.Take();
-}
-
-const char* ModeName(uint32_t mode) {
+std::string FanControl(uint32_t fan) {
+    uint32_t mode = 0, temps[kCurvePoints] = {}, duties[kCurvePoints] = {}, third[kCurvePoints] = {};
+    if (VEK_HWM_GetSmartfan(fan, &mode, temps, duties, third) != VEK_OK) return "";
     switch (mode) {
     case 0: return "manual";
     case 1: return "curve";
     case 9: return "8-point curve";
-    default: return "other";
+    default: return fmt::format("mode {}", mode);
     }
 }
 
-Value Fans(bool json) {
-    Items items(json);
-    for (uint32_t fan = 0; fan < kFans; ++fan) {
-        uint32_t rpm = 0;
-        const VEK_RESULT r = VEK_HWM_GetFanSpeed(fan, &rpm);
-        if (r == VEK_ERR_ARGUMENT) continue;
-        uint32_t mode = 0, temps[kCurvePoints] = {}, duties[kCurvePoints] = {}, third[kCurvePoints] = {};
-        const bool curve = r != VEK_ERR_UNSUPPORTED &&
-                           VEK_HWM_GetSmartfan(fan, &mode, temps, duties, third) == VEK_OK;
-        items.Add("fan", fan, r, "rpm", json ? Value::Num(rpm) : Value::Str(std::to_string(rpm) + " rpm"),
-                  curve ? ModeName(mode) : nullptr);
+int Show(const Global& g, Session& session) {
+    Run run(g, session.source(), "sensors");
+    const std::vector<Reading> readings = ReadAll();
+    const std::string chip = "vek-" + (session.source().board.empty() ? "board" : session.source().board);
+    const std::string adapter = session.source().simulated ? "Simulated board (vek-sim)" : "vek library";
+    Json chipJson = {{"Adapter", adapter}};
+    std::vector<std::string> lines;
+    uint32_t tempNumber = 0;
+    for (const Reading& r : readings) {
+        const bool temperature = r.kind == Reading::CpuTemperature || r.kind == Reading::Temperature;
+        if (temperature) ++tempNumber;
+        const Feature f = FeatureOf(r, tempNumber);
+        if (r.result != VEK_OK) {
+            run.Fail(f.label, r.result);
+            continue;
+        }
+        chipJson[f.label] = {{f.key + "_input", std::round(r.value * 1000) / 1000}}; // sensors -j prints three decimals
+        std::string shown;
+        if (r.kind == Reading::Fan) {
+            shown = fmt::format("{:>6.0f} RPM", r.value);
+            if (const std::string control = FanControl(r.index); !control.empty()) shown += "  (" + control + ")";
+        } else if (temperature) {
+            shown = fmt::format("{:+7.1f}°C", r.value);
+        } else {
+            shown = fmt::format("{:+8.2f} {}", r.value, f.unit);
+        }
+        lines.push_back(fmt::format("{:<13}{}", f.label + ":", shown));
     }
-    return items.Take();
+    return run.Finish(Json{{chip, chipJson}}, [&] {
+        fmt::print("{}\nAdapter: {}\n", chip, adapter);
+        for (const auto& l : lines) fmt::print("{}\n", l);
+        if (lines.empty()) fmt::print("(no sensors on this board)\n");
+    });
 }
 
-bool ParseNumber(const std::string& s, long* out) {
-    char* end = nullptr;
-    *out = std::strtol(s.c_str(), &end, 0);
-    return !s.empty() && end && *end == '\0';
-}
+struct FanArgs {
+    uint32_t fan = 0;
+    std::string mode;
+    int32_t percent = -1;
+};
 
-// "fan FAN duty PERCENT" or "fan FAN auto"; false after printing why it failed.
-bool RunFanCommand(const std::vector<std::string>& args) {
-    long fan = 0, duty = 0;
-    const bool dutyForm = args.size() == 4 && args[2] == "duty" && ParseNumber(args[3], &duty);
-    const bool autoForm = args.size() == 3 && args[2] == "auto";
-    if (args[0] != "fan" || !ParseNumber(args[1], &fan) || fan < 0 || (!dutyForm && !autoForm)) {
-        std::fprintf(stderr, "usage: vekctl sensors fan FAN duty PERCENT | vekctl sensors fan FAN auto\n");
-        return false;
-    }
-    const VEK_RESULT r = dutyForm ? VEK_HWM_SetFanSpeed(uint32_t(fan), int32_t(duty))
-                                  : VEK_HWM_Smartfan_Enable(uint32_t(fan));
-    if (r != VEK_OK) {
-        std::fprintf(stderr, "vekctl: fan %ld: %s\n", fan, ResultText(r).c_str());
-        return false;
-    }
-    return true;
+int SetFan(const Global& g, Session& session, const FanArgs& a) {
+    Run run(g, session.source(), "sensors fan");
+    const VEK_RESULT r = a.mode == "auto" ? VEK_HWM_Smartfan_Enable(a.fan) : VEK_HWM_SetFanSpeed(a.fan, a.percent);
+    if (r != VEK_OK) run.Fail(fmt::format("fan {} {}", a.fan, a.mode), r);
+    Json data = {{"fan", a.fan}, {"mode", a.mode}, {"result", ResultJson(r)}};
+    if (a.mode == "duty") data["percent"] = a.percent;
+    return run.Finish(data, [&] {
+        if (r == VEK_OK) fmt::print("fan {}: {}\n", a.fan, a.mode == "auto" ? "on its curve" : fmt::format("{} %", a.percent));
+    });
 }
 
 } // namespace
 
-int CmdSensors(const Options& options, Session&) {
-    if (!options.args.empty() && !RunFanCommand(options.args)) return 1;
-    Value report = Value::Obj();
-    report.Add("temperatures", Temperatures(options.json));
-    report.Add("voltages", Voltages(options.json));
-    report.Add("currents", Currents(options.json));
-    report.Add("fans", Fans(options.json));
-    Emit(options, report);
-    return 0;
+std::vector<Reading> ReadAll() {
+    std::vector<Reading> out;
+    auto add = [&](Reading::Kind kind, uint32_t index, double value, VEK_RESULT r) {
+        if (Shown(r)) out.push_back({kind, index, value, r});
+    };
+    for (uint32_t cpu = 0; cpu < kCpus; ++cpu) {
+        double t = 0;
+        const VEK_RESULT r = VEK_HWM_CPUTemperature(cpu, &t);
+        add(Reading::CpuTemperature, cpu, t, r);
+    }
+    for (uint32_t s = 0; s < kTemperatureSensors; ++s) {
+        double t = 0;
+        const VEK_RESULT r = VEK_HWM_Temperature(s, &t);
+        add(Reading::Temperature, s, t, r);
+    }
+    for (uint32_t ch = 0; ch < kVoltageChannels; ++ch) {
+        double v = 0;
+        const VEK_RESULT r = VEK_HWM_Voltage(ch, &v);
+        add(Reading::Voltage, ch, v, r);
+    }
+    for (uint32_t ch = 0; ch < kCurrentChannels; ++ch) {
+        double a = 0;
+        const VEK_RESULT r = VEK_HWM_Current(ch, &a);
+        add(Reading::Current, ch, a, r);
+    }
+    for (uint32_t fan = 0; fan < kFans; ++fan) {
+        uint32_t rpm = 0;
+        const VEK_RESULT r = VEK_HWM_GetFanSpeed(fan, &rpm);
+        add(Reading::Fan, fan, rpm, r);
+    }
+    return out;
+}
+
+void AddSensors(Registry& r) {
+    CLI::App* sensors = r.app.add_subcommand("sensors", "temperatures, voltages, currents and fans (like sensors)");
+    sensors->preparse_callback([a = r.action](size_t) { *a = Show; });
+
+    auto args = std::make_shared<FanArgs>();
+    CLI::App* fan = sensors->add_subcommand("fan", "set a fan: fan FAN duty PERCENT | fan FAN auto");
+    fan->add_option("FAN", args->fan, "fan number")->required()->check(CLI::Range(0u, kFans - 1));
+    fan->add_option("MODE", args->mode, "duty or auto")->required()->check(CLI::IsMember({"duty", "auto"}));
+    fan->add_option("PERCENT", args->percent, "duty in percent (with duty)")->check(CLI::Range(0, 100));
+    fan->callback([a = r.action, args] {
+        if (args->mode == "duty" && args->percent < 0) throw CLI::ValidationError("PERCENT", "duty needs a percentage 0..100");
+        if (args->mode == "auto" && args->percent >= 0) throw CLI::ValidationError("PERCENT", "auto takes no percentage");
+        *a = [args](const Global& g, Session& s) { return SetFan(g, s, *args); };
+    });
 }
 
 } // namespace vekctl

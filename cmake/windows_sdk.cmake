@@ -1,0 +1,54 @@
+# The Windows SDK: per architecture bin/vek.dll with its kernel driver, lib/vek.dll.a (mingw) and
+# lib/vek.lib (MSVC), with include/vek/vek.h beside them; `cpack` zips it.
+#
+# The MSVC import library is made by llvm-dlltool. On x86 an MSVC caller of a
+# __stdcall function references "_VEK_API_Init@0", while the DLL exports the
+# undecorated "VEK_API_Init"; with -k the library's import entries carry the
+# decorated symbol and the "undecorate" name type, so the loader binds by the
+# plain name. x64 has no decoration.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(VEK_SDK_ARCH x64)
+  set(_vek_dlltool_machine i386:x86-64)
+else()
+  set(VEK_SDK_ARCH x86)
+  set(_vek_dlltool_machine i386)
+endif()
+
+find_program(VEK_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 PATHS /usr/lib/llvm-14/bin)
+if(VEK_LLVM_DLLTOOL)
+  # "VEK_X=VEK_X@N @k" becomes "VEK_X@N @k" (x86) or "VEK_X @k" (x64).
+  file(READ ${PROJECT_SOURCE_DIR}/vek.def _vek_def)
+  if(VEK_SDK_ARCH STREQUAL x86)
+    string(REGEX REPLACE "([A-Za-z0-9_]+)=([A-Za-z0-9_]+@[0-9]+)" "\\2" _vek_def "${_vek_def}")
+  else()
+    string(REGEX REPLACE "=[A-Za-z0-9_]+@[0-9]+" "" _vek_def "${_vek_def}")
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/vek-msvc.def "${_vek_def}")
+  set(VEK_MSVC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/msvc/vek.lib)
+  add_custom_command(OUTPUT ${VEK_MSVC_IMPORT_LIBRARY}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/msvc
+    COMMAND ${VEK_LLVM_DLLTOOL} -m ${_vek_dlltool_machine} -k -d ${CMAKE_BINARY_DIR}/vek-msvc.def
+            -l ${VEK_MSVC_IMPORT_LIBRARY}
+    DEPENDS ${PROJECT_SOURCE_DIR}/vek.def
+    COMMENT "MSVC import library vek.lib (${VEK_SDK_ARCH})")
+  add_custom_target(vek_msvc_import_library ALL DEPENDS ${VEK_MSVC_IMPORT_LIBRARY})
+else()
+  message(STATUS "llvm-dlltool not found: the SDK gets no MSVC import library")
+endif()
+
+install(TARGETS vek RUNTIME DESTINATION ${VEK_SDK_ARCH}/bin ARCHIVE DESTINATION ${VEK_SDK_ARCH}/lib)
+install(FILES ${PROJECT_SOURCE_DIR}/include/vek/vek.h DESTINATION include/vek)
+# The kernel I/O driver this build makes, beside the DLL where the library looks for it.
+foreach(_vek_driver zelkoran zelkoranx64)
+  if(TARGET ${_vek_driver})
+    install(FILES $<TARGET_FILE:${_vek_driver}> DESTINATION ${VEK_SDK_ARCH}/bin)
+  endif()
+endforeach()
+if(VEK_MSVC_IMPORT_LIBRARY)
+  install(FILES ${VEK_MSVC_IMPORT_LIBRARY} DESTINATION ${VEK_SDK_ARCH}/lib)
+endif()
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME vek-sdk)
+set(CPACK_PACKAGE_FILE_NAME vek-sdk-${PROJECT_VERSION}-${VEK_SDK_ARCH})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+include(CPack)

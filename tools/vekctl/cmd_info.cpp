@@ -1,0 +1,156 @@
+// vekctl info: who the board is and what the library serves on it.
+// vekctl boards: every board the library knows, each with those families.
+#include <fmt/core.h>
+
+#include "tools/vekctl/vekctl.h"
+#include "vek/sim.h"
+
+namespace vekctl {
+
+namespace {
+
+// A family is served when some read-only probe answers other than "not on
+// this board" (10) or "no such index" (7): a probe that fails with 8 still
+// shows a family the board has.
+bool Answers(VEK_RESULT r) { return r != VEK_ERR_UNSUPPORTED && r != VEK_ERR_ARGUMENT; }
+
+template <class F>
+bool AnyIndex(uint32_t count, F probe) {
+    for (uint32_t i = 0; i < count; ++i)
+        if (Answers(probe(i))) return true;
+    return false;
+}
+
+constexpr uint32_t kProbeSensors = 8, kProbeChannels = 20, kProbeFans = 13, kProbeItems = 8;
+
+const std::vector<Family> kFamilies = {
+    {"gpio", [] { uint32_t n = 0; return VEK_GPIO_TotalSet(&n) == VEK_OK && n > 0; }},
+    {"watchdog", [] { return Answers(VEK_WDT_Available()); }},
+    {"cpu-temperature", [] { double t; return Answers(VEK_HWM_CPUTemperature(0, &t)); }},
+    {"temperature", [] { return AnyIndex(kProbeSensors, [](uint32_t i) { double t; return VEK_HWM_Temperature(i, &t); }); }},
+    {"voltage", [] { return AnyIndex(kProbeChannels, [](uint32_t i) { double v; return VEK_HWM_Voltage(i, &v); }); }},
+    {"current", [] { return AnyIndex(kProbeChannels, [](uint32_t i) { double a; return VEK_HWM_Current(i, &a); }); }},
+    {"fan", [] { return AnyIndex(kProbeFans, [](uint32_t i) { uint32_t r; return VEK_HWM_GetFanSpeed(i, &r); }); }},
+    {"smbus", [] { return VEK_SMBus_Available() == VEK_OK; }},
+    {"backlight", [] { uint8_t l; return Answers(VEK_BLC_Read_Brightness(0, &l)); }},
+    {"led", [] { return AnyIndex(kProbeItems, [](uint32_t i) { uint32_t v; return VEK_LED_Get(i, &v); }); }},
+    {"button", [] { return AnyIndex(kProbeItems, [](uint32_t i) { uint32_t v; return VEK_Button_Get(i, &v); }); }},
+    {"storage", [] { return AnyIndex(kProbeItems, [](uint32_t i) { uint32_t v; return VEK_StorageArea_Capacity(i, &v); }); }},
+    {"lan-bypass", [] { uint32_t v; return Answers(VEK_LANBYPASS_Mode_Get(0, 0, &v)); }},
+    {"ec-smart-fan", [] { uint32_t a, b, c, d; return Answers(VEK_EC_SMF_GetConfig(&a, &b, &c, &d)); }},
+    {"pmbus", [] { return AnyIndex(kProbeItems, [](uint32_t i) { uint32_t v; return VEK_PMBus_Get(0, int32_t(i), &v); }); }},
+    {"platform-version", [] { uint32_t v; return Answers(VEK_Get_Platform_Version(&v)); }},
+    {"boot-counter", [] { uint32_t v; return Answers(VEK_Get_Boot_Counter(&v)); }},
+};
+
+struct Identity {
+    const char* key;
+    const char* label;
+    VEK_RESULT (*read)(char*);
+    bool optional; // 10 is an answer, not a failure
+};
+constexpr Identity kIdentity[] = {
+    {"platform_name", "Board", VEK_Board_GetPlatformName, false},
+    {"platform_type", "Board type", VEK_Board_GetPlatformType, false},
+    {"bios_vendor", "BIOS vendor", VEK_Board_GetBIOSVendor, false},
+    {"bios_version", "BIOS version", VEK_Board_GetBIOSVersion, false},
+    {"serial_number", "Serial number", VEK_Board_GetSerialNumber, false},
+    {"ec_version", "EC version", VEK_Board_GetECVersion, true},
+    {"library_version", "Library version", VEK_API_GetVersion, false},
+};
+
+std::string Join(const std::vector<std::string>& words) {
+    std::string s;
+    for (const auto& w : words) s += (s.empty() ? "" : " ") + w;
+    return s.empty() ? "-" : s;
+}
+
+int Info(const Global& g, Session& session) {
+    Run run(g, session.source(), "info");
+    Json data = Json::object();
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const Identity& item : kIdentity) {
+        char text[80] = {};
+        const VEK_RESULT r = item.read(text);
+        if (r == VEK_OK) {
+            data[item.key] = text;
+            lines.emplace_back(item.label, text);
+        } else {
+            data[item.key] = nullptr;
+            if (!(item.optional && r == VEK_ERR_UNSUPPORTED)) run.Fail(item.label, r);
+        }
+    }
+    const std::vector<std::string> families = ServedFamilies();
+    data["families"] = families;
+    lines.emplace_back("Families", Join(families));
+    return run.Finish(data, [&] {
+        for (const auto& [label, value] : lines) fmt::print("{:<17}{}\n", label + ":", value);
+    });
+}
+
+// Each board is brought up on the simulator in turn; a board whose row shares
+// a name prefix with an earlier one is identified as that one by the library,
+// which the "identified as" column shows.
+int Boards(const Global& g, Session&) {
+    Source none{true, ""};
+    Run run(g, none, "boards");
+    Json rows = Json::array();
+    const uint32_t count = vek_sim_board_count();
+    Progress progress("bringing up boards", count);
+    for (uint32_t i = 0; i < count; ++i) {
+        progress.Step(i);
+        const std::string name = vek_sim_board_name(i);
+        Json row = {{"name", name}};
+        if (name.empty() || vek_sim_attach(name.c_str()) != VEK_OK) {
+            row["init"] = ResultJson(VEK_ERR_ARGUMENT);
+            row["families"] = Json::array();
+            rows.push_back(row);
+            continue;
+        }
+        const VEK_RESULT r = VEK_API_Init();
+        row["init"] = ResultJson(r);
+        char identified[80] = {};
+        if (r == VEK_OK) VEK_Board_GetPlatformName(identified);
+        row["identified_as"] = identified;
+        row["families"] = r == VEK_OK ? ServedFamilies() : std::vector<std::string>{};
+        VEK_API_Uninit();
+        vek_sim_detach();
+        rows.push_back(row);
+    }
+    return run.Finish(rows, [&] {
+        fmt::print("{:<24} {}\n", "BOARD", "FAMILIES THE LIBRARY SERVES");
+        for (const Json& row : rows) {
+            std::string families = Join(row["families"].get<std::vector<std::string>>());
+            if (row["init"]["code"] != 0) families = "(init: " + row["init"]["name"].get<std::string>() + ")";
+            const std::string shown = row["name"].get<std::string>().empty() ? "(unnamed row)" : row["name"].get<std::string>();
+            std::string note;
+            if (row.contains("identified_as") && row["identified_as"] != row["name"])
+                note = " [identified as " + row["identified_as"].get<std::string>() + "]";
+            fmt::print("{:<24} {}{}\n", shown, families, note);
+        }
+    });
+}
+
+} // namespace
+
+const std::vector<Family>& Families() { return kFamilies; }
+
+std::vector<std::string> ServedFamilies() {
+    std::vector<std::string> served;
+    for (const Family& f : kFamilies)
+        if (f.served()) served.push_back(f.name);
+    return served;
+}
+
+void AddInfo(Registry& r) {
+    *r.action = Info;
+    CLI::App* info = r.app.add_subcommand("info", "board identity, library version and the families served (default)");
+    info->callback([a = r.action] { *a = Info; });
+    CLI::App* boards = r.app.add_subcommand("boards", "every supported board and the families the library serves on it");
+    boards->callback([a = r.action, nb = r.needsBoard] {
+        *a = Boards;
+        *nb = false;
+    });
+}
+
+} // namespace vekctl
