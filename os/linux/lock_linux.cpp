@@ -1,9 +1,9 @@
 // ApiLock on Linux. For real hardware: a process-shared, robust, recursive
 // pthread mutex in POSIX shared memory (the uncontended path is a user-space
 // atomic; a holder that dies hands the lock on). The object is created
-// owner-only (0600): the hardware needs root, so every legitimate user is the
-// same account, and nobody else may map it and stall every user of the board.
-// An object with another owner or a wider mode is refused. Without POSIX shared
+// owner-only (0600), so nobody without the hardware privileges may map it and
+// stall every user of the board. An object with a wider mode, or owned by
+// another account than this one or root, is refused. Without POSIX shared
 // memory the lock is an flock on a file under /run/lock, which still excludes
 // other processes. Boards served through an attached platform (simulators,
 // test harnesses) take a lock of their own process only.
@@ -58,10 +58,12 @@ std::string g_sharedName = kLockName;
 std::string g_filePath = kLockFile;
 bool g_noOp = false;
 
-// Ours alone: owned by this user and not open to group or others.
+// Owned by this user or by root, and not open to group or others. A
+// root-owned object reaches only processes that may override file permissions,
+// which a service granted the hardware capabilities does; nobody else can map it.
 bool OwnerOnly(int fd) {
     struct stat st {};
-    return fstat(fd, &st) == 0 && st.st_uid == geteuid() && (st.st_mode & 0077) == 0;
+    return fstat(fd, &st) == 0 && (st.st_uid == geteuid() || st.st_uid == 0) && (st.st_mode & 0077) == 0;
 }
 
 // The creator initialises the mutex while holding an flock on the segment, so
