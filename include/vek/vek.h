@@ -101,6 +101,9 @@ VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Voltage(uint32_t index, double* value
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Current(uint32_t index, double* value);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_GetFanSpeed(uint32_t fan, uint32_t* rpm);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetFanSpeed(uint32_t fan, int32_t percent);
+/* Smart fan: the chip gives the arrays their meaning. VEK_HWM_GetSmartfan's b and c
+ * and VEK_HWM_SetSmartfan's a and b hold up to eight entries (an eight-point curve on
+ * some embedded controllers); pass arrays of eight. */
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetSmartfan(uint32_t fan, int32_t mode, uint8_t* a, int32_t* b, int32_t c);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Enable(uint32_t fan);

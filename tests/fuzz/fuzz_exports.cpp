@@ -27,6 +27,7 @@ constexpr uint32_t kMaxBuffer = 4096;
 constexpr uint32_t kTextBytes = 80; // identity and EC text outputs (the interface's size)
 constexpr uint32_t kSmbusBlockReadBytes = 33;
 constexpr uint32_t kI2cBlockBytes = 32;
+constexpr uint32_t kCurvePoints = 8; // smart-fan arrays, at their largest
 
 uint64_t g_calls = 0;
 
@@ -125,13 +126,15 @@ const Call kCalls[] = {
     [](Input& in, Arena&) { uint32_t x = in.u(); return VEK_HWM_SetFanSpeed(x, in.i()); },
     [](Input& in, Arena& m) {
         uint32_t f = in.u();
-        uint32_t* a = m.Out<uint32_t>(in); uint32_t* b = m.Out<uint32_t>(in, 2);
-        uint32_t* c = m.Out<uint32_t>(in, 2); uint32_t* d = m.Out<uint32_t>(in);
+        // The backend gives b and c their meaning; the largest is an eight-point
+        // curve (temperatures in b, duties in c).
+        uint32_t* a = m.Out<uint32_t>(in); uint32_t* b = m.Out<uint32_t>(in, kCurvePoints);
+        uint32_t* c = m.Out<uint32_t>(in, kCurvePoints); uint32_t* d = m.Out<uint32_t>(in);
         return VEK_HWM_GetSmartfan(f, a, b, c, d);
     },
     [](Input& in, Arena& m) {
         uint32_t f = in.u(); int32_t mode = in.i();
-        uint8_t* a = m.Out<uint8_t>(in, 16); int32_t* b = m.Out<int32_t>(in, 16);
+        uint8_t* a = m.Out<uint8_t>(in, kCurvePoints); int32_t* b = m.Out<int32_t>(in, kCurvePoints);
         return VEK_HWM_SetSmartfan(f, mode, a, b, in.i());
     },
     [](Input& in, Arena&) { return VEK_HWM_Smartfan_Enable(in.u()); },
