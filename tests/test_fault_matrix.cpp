@@ -4,15 +4,24 @@
 // free afterwards, and that once the fault is gone the next call works again
 // (nothing left poisoned).
 //
+// A Super I/O that stays deaf reads as floating ports (no failure path: the
+// readings come back as 0xFF-derived values with result 0).
+//
 // To extend it: add a Fault (inject and heal on the board), a RowChoice for the
 // chip kind, and cells naming both.
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "sim/ec/ec_mailbox.h"
 #include "sim/ec/ec_model.h"
+#include "sim/sio/sio1_model.h"
+#include "sim/sio/sio2_model.h"
+#include "sim/sio/sio5_model.h"
 #include "sim/smbus/smbus_model.h"
+#include "sim/zkec/zkec_model.h"
 #include "sim_fixture.h"
 
 using namespace vek;
@@ -39,6 +48,13 @@ struct Fault {
 sim::EcModel& Ec(sim::Board& b) { return *b.Find<sim::EcModel>(); }
 sim::SmbusController& Smbus(sim::Board& b) { return *b.Find<sim::SmbusController>(); }
 sim::EcMailbox& Mailbox(sim::Board& b) { return *b.Find<sim::EcMailbox>(); }
+
+// Whichever Super I/O the board carries.
+void SetSioDeaf(sim::Board& b, bool deaf) {
+    if (auto* s = b.Find<sim::Sio1Model>()) s->SetSilent(deaf);
+    if (auto* s = b.Find<sim::Sio2Model>()) s->SetDeaf(deaf);
+    if (auto* s = b.Find<sim::Sio5Model>()) s->SetDeaf(deaf);
+}
 
 // Both EC command channels get the same fault.
 Fault EcChannelFault(const char* name, bool sim::EcModel::ChannelFaults::*flag) {
@@ -85,6 +101,13 @@ const Fault kSerialFails = {"serial-number query fails",
                             },
                             true};
 
+const Fault kSioDeaf = {"Super I/O stays deaf",
+                        [](sim::Board& b) { SetSioDeaf(b, true); },
+                        [](sim::Board& b) { SetSioDeaf(b, false); }};
+const Fault kZkecStops = {"ZKEC stops answering mid-session",
+                          [](sim::Board& b) { b.Find<sim::ZkecModel>()->StopAnsweringAfter(0); },
+                          [](sim::Board& b) { b.Find<sim::ZkecModel>()->Recover(); }};
+
 // ---- representative rows ----
 
 using RowChoice = std::function<bool(const PlatformEntry&, sim::Board&)>;
@@ -102,6 +125,14 @@ RowChoice SmbusRow(sim::SmbusController::Flavour f) {
         auto* s = b.Find<sim::SmbusController>();
         return s && s->flavour() == f;
     };
+}
+
+template <class Model>
+RowChoice PrimaryWith(uint32_t kind) {
+    return [kind](const PlatformEntry& r, sim::Board& b) { return r.chipKind == kind && b.Find<Model>(); };
+}
+RowChoice ZkecRow() {
+    return [](const PlatformEntry&, sim::Board& b) { return b.Find<sim::ZkecModel>() != nullptr; };
 }
 
 const PlatformEntry& Pick(const RowChoice& choose) {
@@ -140,6 +171,9 @@ VEK_RESULT EcI2cByte() { return VEK_EC_IIC_Byte_Addr_Read(0xA0, 0, g_block, 1); 
 VEK_RESULT SmbusByte() { return VEK_SMBus_ByteData(1, 0xA0, 0, &g_byte); }
 VEK_RESULT SmbusWord() { return VEK_SMBus_WordData(1, 0xA0, 0, &g_word); }
 VEK_RESULT SmbusEeprom() { return VEK_SMBus_Read_EEPROM(0xAE, 0, 4, g_block); }
+VEK_RESULT Volt() { return VEK_HWM_Voltage(0, &g_value); }
+VEK_RESULT Temp4() { return VEK_HWM_Temperature(4, &g_value); }
+VEK_RESULT EcInfo128() { return VEK_Board_GetECInfo(128, g_text); }
 VEK_RESULT Serial() { return VEK_Board_GetSerialNumber(g_text); }
 
 using F = sim::SmbusController::Flavour;
@@ -147,6 +181,8 @@ using F = sim::SmbusController::Flavour;
 std::vector<Cell> Cells() {
     const RowChoice acpi = EcBoard(12), window = EcBoard(11), ec100 = EcBoard(151);
     const RowChoice ich = SmbusRow(F::Ich), fch = SmbusRow(F::Fch), sch = SmbusRow(F::Sch);
+    const RowChoice sio1 = PrimaryWith<sim::Sio1Model>(KIND_SIO1), sio2 = PrimaryWith<sim::Sio2Model>(KIND_SIO2),
+                    sio5 = PrimaryWith<sim::Sio5Model>(KIND_SIO5), zkec = ZkecRow();
     return {
         // fault, row, export, result, budget in virtual time
         {kEcStuckIbf, "EC ACPI", acpi, "GetECVersion", EcVersion, VEK_OK, 12 * kWait},
@@ -181,6 +217,15 @@ std::vector<Cell> Cells() {
         {kDriverGone, "EC window", window, "EC_IIC byte read", EcI2cByte, 0x800u | 0xFFu, 1 * kWait},
         {kDriverGone, "SMBus ICH", ich, "SMBus_ByteData", SmbusByte, VEK_ERR_READ, 2 * kWait},
         {kSerialFails, "EC window", window, "GetSerialNumber", Serial, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 1", sio1, "Voltage", Volt, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 1", sio1, "GetFanSpeed", FanSpeed, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 1", sio1, "GPIO_Read", GpioRead, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 2", sio2, "Voltage", Volt, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 2", sio2, "GetFanSpeed", FanSpeed, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 5", sio5, "Voltage", Volt, VEK_OK, kInstant},
+        {kSioDeaf, "Super I/O 5", sio5, "GetFanSpeed", FanSpeed, VEK_OK, kInstant},
+        {kZkecStops, "ZKEC", zkec, "Temperature 4", Temp4, 17, kInstant},
+        {kZkecStops, "ZKEC", zkec, "ECInfo 128", EcInfo128, VEK_ERR_READ, kInstant},
     };
 }
 
@@ -198,6 +243,7 @@ TEST_F(FaultMatrix, EveryCell) {
         const int64_t t0 = machine().now_ns();
         const VEK_RESULT r = c.call();
         const int64_t spent = machine().now_ns() - t0;
+        if (std::getenv("VEK_MATRIX_PRINT")) std::printf("CELL %-60s r=%u t=%.3fs\n", cell.c_str(), r, double(spent) / kSec);
         EXPECT_EQ(r, c.expected);
         EXPECT_LE(spent, c.budgetNs);
         EXPECT_TRUE(LockIsFree());
