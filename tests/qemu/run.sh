@@ -19,7 +19,7 @@ guest_test="$build/tests/qemu/vek_guest_test"
 # A board whose chipset id puts the controller at 00:1f.3 with its base in
 # config register 0x20, and whose main chip is absent in QEMU (so the checks
 # see only the chipset).
-product="PBM-301"
+product="PBM-303"
 vendor="Vek Test Firmware"
 version="1.07"
 serial="QEMU-SN-0042"
