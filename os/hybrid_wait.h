@@ -11,6 +11,7 @@
 namespace vek::os {
 
 inline constexpr int64_t kSpinHeadroomNs = 15'000;
+inline constexpr int64_t kMinSleepNs = 50'000;
 // Past this a late wake is the scheduler's doing (a loaded machine), which
 // spinning longer would not cure: the stretch stays below it.
 inline constexpr int64_t kMaxSpinNs = 250'000;
@@ -44,7 +45,8 @@ private:
 template <class Now, class SleepUntil>
 void WaitUntil(int64_t deadline, WakeLateness& lateness, Now now, SleepUntil sleepUntil) {
     const int64_t wake = deadline - lateness.SpinNs();
-    if (now() < wake && sleepUntil(wake)) lateness.Observe(now() - wake);
+    // A sleep shorter than this saves little and risks a late wake: spin it.
+    if (now() + kMinSleepNs <= wake && sleepUntil(wake)) lateness.Observe(now() - wake);
     while (now() < deadline) {
     }
 }
