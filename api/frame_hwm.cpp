@@ -310,7 +310,11 @@ VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Disable(uint32_t fan) {
     return CallServing(kSmartFanKinds, &BackendOps::smartfanDisable, r, fan);
 }
 
-// ---- speaker: no lock; tones busy-wait on the calling thread ----
+// ---- speaker: no lock; tones wait on the calling thread ----
+
+// A tone blocks its caller for its whole length; past this bound a length is
+// taken for a caller's mistake (a seconds count of years) rather than a sound.
+constexpr double kMaxToneUs = double(VEK_MAX_TONE_SECONDS) * 1e6;
 
 VEK_RESULT VEK_CALL VEK_HWM_SetMetronome(int32_t bpm) {
     if (uint32_t r = CheckSpeakerIs(SPEAKER_PC)) return r;
@@ -324,9 +328,9 @@ VEK_RESULT VEK_CALL VEK_HWM_PlayNote(uint32_t octave, uint32_t degree, uint32_t 
     for (const Note& n : kNotes)
         if (uint32_t(n.octave) == octave && n.degree == degree && n.sharp == sharp) note = &n;
     if (note == nullptr) return VEK_ERR_SPEAKER_ARGUMENT;
-    // A length that no 64-bit microsecond count holds would hang the caller forever.
     const double us = double(Primary().beatMs) * beats * 1000.0;
-    if (std::isnan(us) || us >= 9.2e18) return VEK_ERR_SPEAKER_ARGUMENT;
+    if (std::isnan(us)) return VEK_ERR_SPEAKER_ARGUMENT;
+    if (us > kMaxToneUs) return VEK_ERR_ARGUMENT;
     ToneOn(note->hz);
     hal::Delay(us <= 0 ? 0 : int64_t(us));
     ToneOff();
@@ -338,6 +342,7 @@ VEK_RESULT VEK_CALL VEK_HWM_SetBeep(double hz, int32_t seconds) {
     const uint32_t word = Cap(CAP_SPEAKER);
     if (word == 0) return VEK_ERR_UNSUPPORTED;
     if (seconds < 1) return VEK_ERR_SPEAKER_ARGUMENT;
+    if (seconds > VEK_MAX_TONE_SECONDS) return VEK_ERR_ARGUMENT;
     if (word == SPEAKER_EC) {
         const EcBoardOps* ec = EcBoard();
         if (ec == nullptr || ec->beep == nullptr) return VEK_ERR_UNSUPPORTED;
@@ -346,7 +351,7 @@ VEK_RESULT VEK_CALL VEK_HWM_SetBeep(double hz, int32_t seconds) {
     }
     if (!BeepHzInRange(hz)) return VEK_ERR_SPEAKER_ARGUMENT;
     ToneOn(hz);
-    hal::Delay(int64_t(seconds) * 1000000); // 64-bit: long beeps do not wrap
+    hal::Delay(int64_t(seconds) * 1000000);
     ToneOff();
     return VEK_OK;
 }

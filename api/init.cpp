@@ -21,6 +21,7 @@ Library g_library;
 constexpr int kVersionMajor = 5, kVersionMinor = 0, kVersionRevision = 1;
 constexpr const char* kBuildDate = "20260626";
 constexpr const char* kPlatformType = "Embedded Board";
+constexpr int kTeardownWaitMs = 3000;
 
 // Capability words written at every Init before the configure routines refine them.
 // CAP_EC_SMARTFAN is left as it is: only the EC configuration sets it.
@@ -195,20 +196,29 @@ using namespace vek;
 extern "C" {
 
 VEK_RESULT VEK_CALL VEK_API_Init(void) {
-    if (!os::LockIsOpen()) os::LockOpen();
+    // A board behind an attached platform is no machine-wide resource.
+    if (!os::LockIsOpen())
+        os::LockOpen(hal::PlatformAttached() ? os::LockScope::kProcess : os::LockScope::kMachine);
     os::LockAcquire();
     uint32_t result = InitLocked(Lib());
     os::LockRelease();
     return result;
 }
 
+// Teardown is safe against callers on other threads (the contract forbids the
+// overlap, but the library lives in other people's processes): new calls answer 6
+// from the first line on, a transaction already under the lock finishes before
+// the channels close (waiting at most as long as closing the lock does), and the
+// lock's memory stays valid for a thread still waiting on it.
 VEK_RESULT VEK_CALL VEK_API_Uninit(void) {
     Library& lib = Lib();
+    lib.released.store(true);
+    const bool held = os::LockIsOpen() && os::LockAcquireFor(kTeardownWaitMs);
     hal::ZkecClose();
     if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
     lib.primary.state = -1;
+    if (held) os::LockRelease();
     os::LockClose();
-    lib.released = true;
     return VEK_OK;
 }
 

@@ -1,6 +1,7 @@
 // Process-wide library state: written by Init, Uninit and SetIOSleepTime only.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/context.h"
@@ -11,10 +12,10 @@ inline constexpr int32_t kMaxIoSleepUs = 10'000'000;
 inline constexpr uint32_t kIdentityBytes = 80;
 
 struct Library {
-    int32_t initWord = -1;  // -1 until the I/O driver is ready
-    // Set by Uninit: the driver and the lock are gone, so exports answer 6 until
-    // the next successful Init rather than touch closed handles.
-    bool released = false;
+    std::atomic<int32_t> initWord{-1}; // -1 until the I/O driver is ready
+    // Set by Uninit before it takes anything down: from then on exports answer 6
+    // until the next successful Init rather than touch closed handles.
+    std::atomic<bool> released{false};
 
     DeviceContext primary{};
     DeviceContext secondary{};

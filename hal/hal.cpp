@@ -1,5 +1,6 @@
 #include "hal/hal.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,15 +12,16 @@ namespace vek::hal {
 namespace {
 
 // Driver lifetime, process-wide. Written only by init/teardown under the API lock.
+// Atomic because a caller racing VEK_API_Uninit reads them while teardown writes.
 struct DriverState {
-    uint32_t status = VEK_HOST_DRIVER_NOT_STARTED;
-    bool started = false;
-    bool deviceOpen = false;
-    bool hasMsr = false;
+    std::atomic<uint32_t> status{VEK_HOST_DRIVER_NOT_STARTED};
+    std::atomic<bool> started{false};
+    std::atomic<bool> deviceOpen{false};
+    std::atomic<bool> hasMsr{false};
 };
 DriverState g_driver;
 
-bool g_zkecOpen = false;
+std::atomic<bool> g_zkecOpen{false};
 
 constexpr uint32_t kCpuidFeatures = 1;
 constexpr uint32_t kCpuidEdxMsr = 1u << 5;
@@ -71,7 +73,7 @@ bool DriverStart() {
     // Only a start that opened the device counts: after a failure (not
     // elevated, service missing) the next Init tries again, so a process that
     // started too early recovers once another one has the driver running.
-    g_driver.started = g_driver.deviceOpen;
+    g_driver.started = g_driver.deviceOpen.load();
     return g_driver.status == VEK_HOST_DRIVER_READY;
 }
 
@@ -90,7 +92,10 @@ void DriverStop() {
 }
 
 void DriverReset() {
-    g_driver = DriverState{};
+    g_driver.status = VEK_HOST_DRIVER_NOT_STARTED;
+    g_driver.started = false;
+    g_driver.deviceOpen = false;
+    g_driver.hasMsr = false;
     g_zkecOpen = false;
 }
 
@@ -256,17 +261,26 @@ void Cpuid(uint32_t leaf, uint32_t regs[4]) {
 
 // ---------------------------------------------------------------- time
 
+int64_t CounterTarget(int64_t now, int64_t frequency, int64_t microseconds) {
+    constexpr int64_t kMax = INT64_MAX;
+    if (microseconds <= 0 || frequency <= 0) return now;
+    // f * us / 1e6 in two parts; a product or sum past 64 bits saturates.
+    const int64_t whole = microseconds / 1000000, part = microseconds % 1000000;
+    if (whole > kMax / frequency) return kMax;
+    int64_t ticks = whole * frequency;
+    const int64_t partTicks = part > kMax / frequency ? kMax : (part * frequency) / 1000000;
+    ticks = ticks > kMax - partTicks ? kMax : ticks + partTicks;
+    return now > kMax - ticks ? kMax : now + ticks;
+}
+
 void Delay(int64_t microseconds) {
     const vek_host_platform& p = Platform();
+    if (microseconds <= 0) return;
     if (p.delay_us) {
-        if (microseconds > 0) p.delay_us(p.user, microseconds);
+        p.delay_us(p.user, microseconds);
         return;
     }
-    const int64_t f = p.counter_frequency(p.user);
-    const int64_t now = p.counter_now(p.user);
-    // f * us / 1e6 without overflowing for long waits (whole-second tones).
-    const int64_t whole = microseconds / 1000000, part = microseconds % 1000000;
-    const int64_t target = now + whole * f + (part * f) / 1000000;
+    const int64_t target = CounterTarget(p.counter_now(p.user), p.counter_frequency(p.user), microseconds);
     while (p.counter_now(p.user) < target) {
     }
 }

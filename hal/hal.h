@@ -62,8 +62,12 @@ bool ReadMsr(uint32_t index, uint32_t* low, uint32_t* high);
 void Cpuid(uint32_t leaf, uint32_t regs[4]);
 
 // --- time ---
-// Busy-wait: spin on the performance counter until now + f*us/1e6 (0 or less returns at once).
+// Wait at least this long (0 or less returns at once). A platform with delay_us
+// waits itself (the native ones sleep the bulk and spin the rest); otherwise the
+// wait spins on the performance counter until now + f*us/1e6.
 void Delay(int64_t microseconds);
+// The counter value that wait ends at; saturates instead of overflowing.
+int64_t CounterTarget(int64_t now, int64_t frequency, int64_t microseconds);
 
 // --- ZKEC channel ---
 bool ZkecOpen();          // prints the two failure lines on stdout when the device is missing

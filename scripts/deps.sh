@@ -4,7 +4,7 @@
 set -euo pipefail
 what=${1:-all}
 pkgs=(cmake ninja-build g++ pkgconf libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libfmt-dev libcivetweb-dev
-      python3-pytest python3-pip python3-setuptools)
+      python3-pytest python3-pip python3-setuptools clang libclang-rt-14-dev)
 if [ "$what" = all ]; then
   pkgs+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine64 prometheus clang clang-tools lld llvm)
   # The QEMU guest test (tests/qemu/run.sh); its kernel comes from the archive too.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   1. Linux library, simulator, vekctl and the test suite
-#   2. the same test suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   2. the same test suite under AddressSanitizer + UndefinedBehaviorSanitizer,
+#      the threading tests under ThreadSanitizer, and a short fuzzing run
 #   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
 #   4. the 64-bit vek.dll and the Windows tests under wine64
 #   (3 and 4 also build the kernel I/O driver beside vek.dll and check its image,
@@ -28,6 +29,15 @@ cmake --build build-asan -j$jobs
 step "Sanitizer tests"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest -j$jobs --output-on-failure)
+
+step "ThreadSanitizer build of the threading tests"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVEK_TSAN=ON -DVEK_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan -j$jobs --target vek_concurrency_tests
+step "Threading tests under ThreadSanitizer"
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build-tsan/tests/vek_concurrency_tests
+
+step "Export fuzzer, fixed short budget"
+bash scripts/fuzz.sh 45
 
 step "Windows 32-bit build"
 cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \

@@ -159,9 +159,8 @@ TEST_F(HalTest, DelaySpinsUntilTheCounterPassesTarget) {
 
     const int64_t before = fake.counter;
     hal::Delay(0);
-    EXPECT_EQ(fake.counter - before, 2 * 7); // now, then one comparison
     hal::Delay(-5);
-    EXPECT_EQ(fake.counter - before, 4 * 7);
+    EXPECT_EQ(fake.counter, before); // nothing to wait for: the counter is not even read
 }
 
 TEST_F(HalTest, LongDelayDoesNotOverflow) {

@@ -60,7 +60,7 @@ TEST_F(SpeakerTest, UnknownNotesGive15) {
     EXPECT_TRUE(speaker->tones().empty());
     ASSERT_EQ(VEK_HWM_SetMetronome(60), VEK_OK);
     EXPECT_EQ(VEK_HWM_PlayNote(0, 1, 0, std::nan("")), VEK_ERR_SPEAKER_ARGUMENT);
-    EXPECT_EQ(VEK_HWM_PlayNote(0, 1, 0, 1e300), VEK_ERR_SPEAKER_ARGUMENT);
+    EXPECT_EQ(VEK_HWM_PlayNote(0, 1, 0, 1e300), VEK_ERR_ARGUMENT); // longer than any tone
 }
 
 TEST_F(SpeakerTest, BeepChecksSecondsBeforeFrequency) {

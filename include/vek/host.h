@@ -143,8 +143,10 @@ typedef struct vek_host_platform {
     /* Performance counter and its ticks per second. Required. */
     int64_t (*counter_frequency)(void* user);
     int64_t (*counter_now)(void* user);
-    /* Optional: when present the platform performs every busy-wait itself (a simulator
-     * advances its virtual clock); when absent the library spins on counter_now. */
+    /* Optional: when present the platform performs every wait itself and must not return
+     * early (the library's own platforms sleep the bulk of long waits on the OS timer and
+     * spin the rest; a simulator advances its virtual clock); when absent the library
+     * spins on counter_now. */
     void (*delay_us)(void* user, int64_t microseconds);
 
     /* ---- optional OS services (absent: the library answers as a system without them) ---- */

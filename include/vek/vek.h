@@ -101,10 +101,18 @@ VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Voltage(uint32_t index, double* value
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Current(uint32_t index, double* value);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_GetFanSpeed(uint32_t fan, uint32_t* rpm);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetFanSpeed(uint32_t fan, int32_t percent);
+/* Smart fan: the chip gives the arrays their meaning. VEK_HWM_GetSmartfan's b and c
+ * and VEK_HWM_SetSmartfan's a and b hold up to eight entries (an eight-point curve on
+ * some embedded controllers); pass arrays of eight. */
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetSmartfan(uint32_t fan, int32_t mode, uint8_t* a, int32_t* b, int32_t c);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Enable(uint32_t fan);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Disable(uint32_t fan);
+/* Waits the caller asks for are bounded. A tone (VEK_HWM_PlayNote: beat length x
+ * beats; VEK_HWM_SetBeep: seconds, on either speaker) lasts at most
+ * VEK_MAX_TONE_SECONDS; a longer one answers 7 and plays nothing. The I/O pause of
+ * VEK_API_SetIOSleepTime is bounded at 10 s (18 above it). */
+#define VEK_MAX_TONE_SECONDS 2147
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetMetronome(int32_t bpm);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_PlayNote(uint32_t octave, uint32_t degree, uint32_t sharp, double beats);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetBeep(double hz, int32_t seconds);

@@ -1,4 +1,5 @@
-// ApiLock: a named mutex shared by every process that drives the board.
+// ApiLock: a named mutex shared by every process that drives the board (boards
+// behind an attached platform take an unnamed one of their own).
 //
 // Problems are reported on stderr and never stop a call: a hardware
 // transaction without the lock is better than none.
@@ -17,11 +18,17 @@ constexpr DWORD kMutexAllAccess = 0x1F0001;      // MUTEX_ALL_ACCESS
 constexpr DWORD kCloseWaitMs = 3000;
 
 HANDLE g_mutex = nullptr;
+bool g_noOp = false;
 
 } // namespace
 
-void LockOpen() {
+void LockOpen(LockScope scope) {
     if (g_mutex != nullptr) return; // one handle per process
+    if (scope == LockScope::kProcess) {
+        g_mutex = CreateMutexW(nullptr, FALSE, nullptr);
+        if (g_mutex == nullptr) std::fprintf(stderr, "CreateMutex error: %d\n", int(GetLastError()));
+        return;
+    }
     g_mutex = OpenMutexW(kMutexAllAccess, TRUE, kMutexName);
     if (g_mutex == nullptr) {
         g_mutex = CreateMutexW(nullptr, TRUE, kMutexName);
@@ -34,6 +41,7 @@ void LockOpen() {
 }
 
 void LockAcquire() {
+    if (g_noOp) return;
     if (g_mutex == nullptr) {
         std::fprintf(stderr, "(slock_lock)OpenMutex(%s) error: %d\n", kMutexNameText, int(GetLastError()));
         return;
@@ -45,6 +53,7 @@ void LockAcquire() {
 }
 
 void LockRelease() {
+    if (g_noOp) return;
     if (g_mutex == nullptr || !ReleaseMutex(g_mutex)) std::fprintf(stderr, "Handle error.\n");
 }
 
@@ -60,5 +69,16 @@ void LockClose() {
 }
 
 bool LockIsOpen() { return g_mutex != nullptr; }
+
+bool LockAcquireFor(int milliseconds) {
+    if (g_noOp) return true;
+    if (g_mutex == nullptr) return false;
+    const DWORD wait = WaitForSingleObject(g_mutex, DWORD(milliseconds));
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+}
+
+void LockUseNamesForTest(const char*, const char*) {}
+
+void LockUseNoOpForTest(bool noOp) { g_noOp = noOp; }
 
 } // namespace vek::os

@@ -3,6 +3,9 @@
 
 #include <cpuid.h>
 
+#include <atomic>
+
+#include "os/hybrid_wait.h"
 #include "os/os.h"
 #include "os/windows/win_platform.h"
 
@@ -61,6 +64,41 @@ void HostCpuid(void*, uint32_t leaf, uint32_t regs[4]) {
     regs[3] = d;
 }
 
+// The performance counter in nanoseconds (split so large counts do not overflow).
+int64_t CounterNs() {
+    static const int64_t f = CounterFrequency();
+    const int64_t ticks = CounterNow();
+    return (ticks / f) * 1'000'000'000 + (ticks % f) * 1'000'000'000 / f;
+}
+
+// CreateWaitableTimerExW flag (Windows 10 1803 and later); older systems
+// refuse it and every wait stays a spin.
+constexpr DWORD kHighResolutionTimer = 0x00000002;
+std::atomic<bool> g_timerRefused{false};
+// High-resolution timers wake within about half a tick of the scheduler.
+constexpr int64_t kWindowsMinSpinNs = 100'000;
+WakeLateness g_lateness{kWindowsMinSpinNs};
+
+bool SleepUntilNs(int64_t wakeNs) {
+    if (g_timerRefused.load(std::memory_order_relaxed)) return false;
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
+    if (timer == nullptr) {
+        g_timerRefused.store(true, std::memory_order_relaxed);
+        return false;
+    }
+    LARGE_INTEGER due;
+    due.QuadPart = -((wakeNs - CounterNs()) / 100); // relative, in 100 ns units
+    bool slept = false;
+    if (due.QuadPart < 0 && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE))
+        slept = WaitForSingleObject(timer, INFINITE) == WAIT_OBJECT_0;
+    CloseHandle(timer);
+    return slept;
+}
+
+void HostDelayUs(void*, int64_t microseconds) {
+    WaitUntil(DeadlineNs(CounterNs(), microseconds), g_lateness, CounterNs, SleepUntilNs);
+}
+
 int64_t HostCounterFrequency(void*) { return CounterFrequency(); }
 int64_t HostCounterNow(void*) { return CounterNow(); }
 
@@ -91,7 +129,7 @@ vek_host_platform MakeNativePlatform() {
     p.cpuid = HostCpuid;
     p.counter_frequency = HostCounterFrequency;
     p.counter_now = HostCounterNow;
-    // delay_us stays absent: the library busy-waits on the performance counter.
+    p.delay_us = HostDelayUs;
     p.brightness_read = HostBrightnessRead;
     p.brightness_set = HostBrightnessSet;
     p.screen_set = HostScreenSet;
@@ -106,13 +144,7 @@ vek_host_platform MakeNativePlatform() {
 void SetModule(HMODULE module) { g_module = module; }
 HMODULE Module() { return g_module; }
 
-void SpinMicroseconds(int64_t microseconds) {
-    if (microseconds <= 0) return;
-    const int64_t f = CounterFrequency();
-    const int64_t target = CounterNow() + (f * microseconds) / 1000000;
-    while (CounterNow() < target) {
-    }
-}
+void SpinMicroseconds(int64_t microseconds) { HostDelayUs(nullptr, microseconds); }
 
 bool ProcessElevated() {
     HANDLE token = nullptr;

@@ -13,7 +13,7 @@ namespace vek::os::win {
 // executable when the library is linked statically.
 void SetModule(HMODULE module);
 HMODULE Module();
-// Busy-wait on the performance counter; 0 or less returns at once.
+// Waits on the performance counter, sleeping the bulk of long waits; 0 or less returns at once.
 void SpinMicroseconds(int64_t microseconds);
 // Token elevation (TokenElevation); false when the token cannot be queried.
 bool ProcessElevated();

@@ -58,7 +58,14 @@ void EcMailbox::Start(uint8_t command) {
     } else {
         t.status = Execute(t);
     }
-    log_.push_back(t);
+    if (log_.size() >= logLimit_) {
+        // Keep the newest: drop the older half at once (amortised, like a ring).
+        const size_t drop = log_.size() - logLimit_ / 2;
+        log_.erase(log_.begin(), log_.begin() + std::ptrdiff_t(drop));
+        logDropped_ += drop;
+    }
+    if (logLimit_ > 0) log_.push_back(t);
+    else ++logDropped_;
     if (t.status == 0) return; // a hung slave: the master never finishes
     pending_ = true;
     pendingStatus_ = t.status;

@@ -50,6 +50,8 @@ public:
         int64_t startNs;
     };
 
+    static constexpr size_t kDefaultLogLimit = 4096;
+
     EcMailbox(Machine& machine, EcModel& ec);
     ~EcMailbox() override;
     const char* name() const override { return "EC I2C mailbox"; }
@@ -66,7 +68,10 @@ public:
     void SetStalled(bool stalled) { stalled_ = stalled; }
 
     // ---- inspection ----
+    // The newest transactions, at most the log limit; older ones are counted.
     const std::vector<Transaction>& transactions() const { return log_; }
+    void SetLogLimit(size_t transactions) { logLimit_ = transactions; }
+    size_t log_dropped() const { return logDropped_; }
     uint8_t reg(uint8_t index) const { return regs_[index]; }
     void set_reg(uint8_t index, uint8_t value) { regs_[index] = value; }
     uint8_t speed() const { return regs_[kSpeed]; }
@@ -82,6 +87,8 @@ private:
     std::array<uint8_t, 256> regs_{};
     uint8_t index_ = 0;
     std::vector<Transaction> log_;
+    size_t logLimit_ = kDefaultLogLimit;
+    size_t logDropped_ = 0;
     bool pending_ = false;
     uint8_t pendingStatus_ = 0;
     int64_t doneAtNs_ = 0;

@@ -117,6 +117,7 @@ void EcModel::WriteCommand(Channel& c, uint8_t command) {
     Accept(c);
     c.lastWasCommand = true;
     if (c.faults.stuckIbf) return;
+    if (c.collecting || (c.output && !c.faults.noObf)) ++interleaved_;
     c.output.reset();
     c.command = command;
     c.data.clear();
@@ -142,7 +143,11 @@ void EcModel::WriteData(Channel& c, uint8_t value) {
     if (c.faults.floating) return;
     Accept(c);
     c.lastWasCommand = false;
-    if (c.faults.stuckIbf || !c.collecting) return;
+    if (c.faults.stuckIbf) return;
+    if (!c.collecting) {
+        ++interleaved_;
+        return;
+    }
     c.data.push_back(value);
     if (int(c.data.size()) == c.expected) Complete(c);
 }

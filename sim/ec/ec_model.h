@@ -106,6 +106,10 @@ public:
     int reads_of(uint8_t reg) const { return readCounts_[reg]; }
     // Bytes written while the EC still held IBF: a correct host never does this.
     int overruns() const { return overruns_; }
+    // Command sequences broken into by another: a command arriving while the
+    // previous one still waits for data bytes or its answer is unread, or a data
+    // byte no command asked for. One host at a time never does this.
+    int interleaved() const { return interleaved_; }
 
     // ---- firmware timers ----
     // EC RAM registers of the watchdog (control: 0 stop, 1 seconds, 3 minutes).
@@ -173,6 +177,7 @@ private:
     int failMatchRead_ = 0;
     int failReads_ = 0;
     int overruns_ = 0;
+    int interleaved_ = 0;
 
     uint8_t wdtControl_ = 0x06, wdtMinutes_ = 0x07, wdtSeconds_ = 0x08;
     TimerState wdt_;

@@ -364,6 +364,15 @@ void SmbusController::WriteRegister(uint8_t offset, uint8_t value) {
         }
         return;
     }
+    // A host sets a transaction up (command and data bytes) and then starts it;
+    // the controller reset (control written 0) in between is another host's.
+    const bool setup = offset == map_.command || offset == map_.address || offset == map_.data0 ||
+                       offset == map_.data1;
+    const bool start = offset == map_.control && (value & (flavour_ == Flavour::Sch ? kSchStart : kIchStart));
+    const bool reset = offset == map_.control && value == 0;
+    if (!hung_ && (((setup || start) && busy_) || (reset && !busy_ && setUp_))) ++interleaved_;
+    if (setup && offset != map_.address && !busy_) setUp_ = true;
+    if (offset == map_.control) setUp_ = false;
     if (offset == map_.control) return WriteControl(value);
     if (offset == map_.command) command_ = value;
     else if (offset == map_.address) address_ = value;

@@ -167,6 +167,10 @@ public:
     // Bytes clocked in by the last I2C block read before the controller NAKed.
     int i2cReadBytesClocked() const { return i2cReadClocked_; }
     int transactions() const { return transactions_; }
+    // Transaction registers written or a start given while a transaction runs,
+    // or a reset between a transaction's setup and its start: another host broke
+    // into it. One host at a time never does this.
+    int interleaved() const { return interleaved_; }
 
 private:
     enum class Event { None, Complete, ByteReady, ByteSent };
@@ -213,6 +217,8 @@ private:
     int remainingWrite_ = 0;
     int i2cReadClocked_ = 0;
     int transactions_ = 0;
+    int interleaved_ = 0;
+    bool setUp_ = false; // command or data written since the last control write
 };
 
 // The FCH's GPIO control registers: one dword per pad from MMIO 0xFED81500.

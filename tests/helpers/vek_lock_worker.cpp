@@ -30,6 +30,8 @@ void WriteCounter(const std::string& path, long v) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // The test's own lock objects, so test runs never contend with real users.
+    if (const char* name = std::getenv("VEK_TEST_LOCK_SHM")) vek::os::LockUseNamesForTest(name, std::getenv("VEK_TEST_LOCK_FILE"));
     if (argc >= 2 && std::strcmp(argv[1], "die") == 0) {
         vek::os::LockOpen();
         vek::os::LockAcquire();
