@@ -27,8 +27,12 @@ Route OwnerListRoute(const uint32_t* list, uint32_t words, uint32_t item, uint32
                      bool entryKind);
 
 // Calls a backend routine of the given kind; 10 when the kind has none.
+// Called with ApiLock held: a call that passed its readiness check just before
+// VEK_API_Uninit released the library finds it released here and answers 6
+// rather than reach a driver that is gone.
 template <class Fn, class... Args>
 uint32_t Call(Fn BackendOps::*routine, uint32_t kind, DeviceContext& ctx, Args... args) {
+    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
     const BackendOps* ops = BackendFor(kind);
     if (ops == nullptr || ops->*routine == nullptr) return VEK_ERR_UNSUPPORTED;
     return (ops->*routine)(ctx, args...);
