@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "sim/ec/ec_mailbox.h"
+#include "sim/chipset/chipset_models.h"
+#include "sim/chipset/platform_i2c.h"
 #include "sim/ec/ec_model.h"
 #include "sim/sio/sio1_model.h"
 #include "sim/sio/sio2_model.h"
@@ -108,6 +110,36 @@ const Fault kZkecStops = {"ZKEC stops answering mid-session",
                           [](sim::Board& b) { b.Find<sim::ZkecModel>()->StopAnsweringAfter(0); },
                           [](sim::Board& b) { b.Find<sim::ZkecModel>()->Recover(); }};
 
+const Fault kZkecMissing = {"ZKEC device missing at Init",
+                            [](sim::Board& b) { b.machine().SetZkecPresent(false); },
+                            [](sim::Board& b) {
+                                b.machine().SetZkecPresent(true);
+                                VEK_API_Uninit();
+                                VEK_API_Init();
+                            },
+                            true};
+
+// Chipset pads and platform I2C slaves cannot be switched in place, so these
+// faults aim the cell's call at a pad or slave that has the fault and heal by
+// aiming it back at a sound one: the next call must find nothing poisoned.
+int32_t g_padSet = 0, g_padPin = 0; // set counted after the EC's sets
+uint8_t g_i2cSlave = 0;
+// On the pad board the first pad set's pin 1 is an output; the second set's
+// pin 5 is left in native mode by the firmware.
+constexpr uint8_t kCutOffSlave = 0x35;
+
+const Fault kPadWrongMode = {"chipset pad in the wrong mode", [](sim::Board&) { g_padSet = 2, g_padPin = 5; },
+                             [](sim::Board&) { g_padSet = 1, g_padPin = 1; }};
+const Fault kI2cPartial = {"platform I2C partial transfer",
+                           [](sim::Board& b) {
+                               for (auto& d : b.devices())
+                                   if (auto* bus = dynamic_cast<sim::PlatformI2cBus*>(d.get());
+                                       bus && std::string(bus->name()) == "I2C0")
+                                       bus->Attach<sim::CutOffSlave>(kCutOffSlave, 2u, uint8_t(0x10));
+                               g_i2cSlave = kCutOffSlave;
+                           },
+                           [](sim::Board&) { g_i2cSlave = sim::kPlatformBlockAddress; }};
+
 // ---- representative rows ----
 
 using RowChoice = std::function<bool(const PlatformEntry&, sim::Board&)>;
@@ -130,6 +162,9 @@ RowChoice SmbusRow(sim::SmbusController::Flavour f) {
 template <class Model>
 RowChoice PrimaryWith(uint32_t kind) {
     return [kind](const PlatformEntry& r, sim::Board& b) { return r.chipKind == kind && b.Find<Model>(); };
+}
+RowChoice Named(const char* name) {
+    return [name](const PlatformEntry& r, sim::Board&) { return std::string(r.name) == name; };
 }
 RowChoice ZkecRow() {
     return [](const PlatformEntry&, sim::Board& b) { return b.Find<sim::ZkecModel>() != nullptr; };
@@ -175,6 +210,14 @@ VEK_RESULT Volt() { return VEK_HWM_Voltage(0, &g_value); }
 VEK_RESULT Temp4() { return VEK_HWM_Temperature(4, &g_value); }
 VEK_RESULT EcInfo128() { return VEK_Board_GetECInfo(128, g_text); }
 VEK_RESULT Serial() { return VEK_Board_GetSerialNumber(g_text); }
+int32_t PadSet() { return int32_t(Lib().primary.gpioSets[0]) + g_padSet; }
+VEK_RESULT PadWrite() { return VEK_GPIO_WritePin(PadSet(), g_padPin, 1); }
+VEK_RESULT PadRead() { return VEK_GPIO_ReadPin(PadSet(), g_padPin, &g_byte); }
+VEK_RESULT I2cBlockRead() { return VEK_I2C_SMBusI2CBlock(1, 2, g_i2cSlave, 0, 4, g_block); }
+VEK_RESULT I2cBlockWrite() {
+    int32_t count = 4;
+    return VEK_I2C_SMBusBlock(0, 2, g_i2cSlave, 0x80, &count, g_block);
+}
 
 using F = sim::SmbusController::Flavour;
 
@@ -183,6 +226,7 @@ std::vector<Cell> Cells() {
     const RowChoice ich = SmbusRow(F::Ich), fch = SmbusRow(F::Fch), sch = SmbusRow(F::Sch);
     const RowChoice sio1 = PrimaryWith<sim::Sio1Model>(KIND_SIO1), sio2 = PrimaryWith<sim::Sio2Model>(KIND_SIO2),
                     sio5 = PrimaryWith<sim::Sio5Model>(KIND_SIO5), zkec = ZkecRow();
+    const RowChoice pads = Named("GTB-495"), platformI2c = Named("WSR-949");
     return {
         // fault, row, export, result, budget in virtual time
         {kEcStuckIbf, "EC ACPI", acpi, "GetECVersion", EcVersion, VEK_OK, 12 * kWait},
@@ -226,6 +270,12 @@ std::vector<Cell> Cells() {
         {kSioDeaf, "Super I/O 5", sio5, "GetFanSpeed", FanSpeed, VEK_OK, kInstant},
         {kZkecStops, "ZKEC", zkec, "Temperature 4", Temp4, 17, kInstant},
         {kZkecStops, "ZKEC", zkec, "ECInfo 128", EcInfo128, VEK_ERR_READ, kInstant},
+        {kZkecMissing, "ZKEC", zkec, "Temperature 4", Temp4, 3, kInstant},
+        {kZkecMissing, "ZKEC", zkec, "ECInfo 128", EcInfo128, 3, kInstant},
+        {kPadWrongMode, "chipset pads", pads, "GPIO_WritePin", PadWrite, VEK_ERR_WRITE, kInstant},
+        {kPadWrongMode, "chipset pads", pads, "GPIO_ReadPin", PadRead, VEK_ERR_READ, kInstant},
+        {kI2cPartial, "platform I2C", platformI2c, "I2C block read", I2cBlockRead, VEK_ERR_WRITE, kWait},
+        {kI2cPartial, "platform I2C", platformI2c, "I2C block write", I2cBlockWrite, VEK_ERR_WRITE, kWait},
     };
 }
 
