@@ -386,6 +386,30 @@ void TestLock() {
     CloseHandle(squatter);
 }
 
+// Closing the lock while other threads wait on it or hold it: they all come
+// back, nothing waits on a closed handle, and the mutex is left free.
+DWORD WINAPI Hammer(void* stop) {
+    while (!*static_cast<volatile LONG*>(stop) && LockIsOpen()) {
+        LockAcquire();
+        LockRelease();
+    }
+    return 0;
+}
+
+void TestLockCloseUnderContention() {
+    LockOpen();
+    volatile LONG stop = 0;
+    HANDLE threads[4];
+    for (HANDLE& t : threads) t = CreateThread(nullptr, 0, Hammer, const_cast<LONG*>(&stop), 0, nullptr);
+    Sleep(50);
+    LockClose(); // the hammering threads find no lock from here on and stop
+    CHECK(!LockIsOpen());
+    InterlockedExchange(const_cast<LONG*>(&stop), 1);
+    CHECK_EQ(WaitForMultipleObjects(4, threads, TRUE, 10000), DWORD(WAIT_OBJECT_0));
+    for (HANDLE t : threads) CloseHandle(t);
+    CHECK_EQ(Probe(), DWORD(3)); // the handle was closed once everyone had let go
+}
+
 int ChildHoldAndDie() {
     LockOpen();
     LockAcquire();
@@ -599,6 +623,7 @@ int main(int argc, char** argv) {
         TestNetworkDrive();
     } else if (mode == "lock") {
         TestLock();
+        TestLockCloseUnderContention();
     } else if (mode == "zkec") {
         TestZkec();
     } else if (mode == "brightness") {
