@@ -9,13 +9,15 @@ set -euo pipefail
 w32=${1:?usage: windows_sdk.sh BUILD_W32 BUILD_W64 OUT}
 w64=${2:?usage: windows_sdk.sh BUILD_W32 BUILD_W64 OUT}
 out=${3:?usage: windows_sdk.sh BUILD_W32 BUILD_W64 OUT}
+mkdir -p "$out"
+out=$(cd "$out" && pwd) # cpack runs from inside each build folder
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$w32/CMakeCache.txt")
 sdk="$out/vek-sdk-$version"
 rm -rf "$sdk"
 mkdir -p "$sdk"
 for build in "$w32" "$w64"; do
     cmake --install "$build" --prefix "$sdk" >/dev/null
-    (cd "$build" && cpack -G ZIP -B "$(cd "$out" && pwd)" >/dev/null)
+    (cd "$build" && cpack -G ZIP -B "$out" >/dev/null)
 done
 cp "$sdk/x64/bin/zelkoranx64.sys" "$sdk/x86/bin/"
 (cd "$out" && cmake -E tar cf "vek-sdk-$version.zip" --format=zip "vek-sdk-$version")
