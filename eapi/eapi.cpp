@@ -8,11 +8,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
 #include "eapi/mapping.h"
 #include "vek/vek.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <mutex>
+#endif
 #if defined(__linux__)
 #include <dlfcn.h>
 #endif
@@ -24,7 +29,20 @@
 namespace eapi {
 namespace {
 
-std::mutex g_lifecycle; // initialise and uninitialise, one at a time
+// Initialise and uninitialise run one at a time. (mingw's win32 thread model
+// has no std::mutex; a slim reader/writer lock needs no set-up.)
+#if defined(_WIN32)
+SRWLOCK g_lifecycleLock = SRWLOCK_INIT;
+struct LifecycleGuard {
+    LifecycleGuard() { AcquireSRWLockExclusive(&g_lifecycleLock); }
+    ~LifecycleGuard() { ReleaseSRWLockExclusive(&g_lifecycleLock); }
+};
+#else
+std::mutex g_lifecycleLock;
+struct LifecycleGuard {
+    std::lock_guard<std::mutex> held{g_lifecycleLock};
+};
+#endif
 std::atomic<bool> g_ready{false};
 // vek cannot read the panel's power state back; the last state set stands for it.
 std::atomic<bool> g_backlightOn{true};
@@ -371,7 +389,7 @@ using namespace eapi;
 extern "C" {
 
 EApiStatus_t EAPI_CALLTYPE EApiLibInitialize(void) {
-    std::lock_guard<std::mutex> guard(g_lifecycle);
+    LifecycleGuard guard;
     if (Ready()) return EAPI_STATUS_INITIALIZED;
     const EApiStatus_t sim = AttachSimulatedBoard();
     if (sim != EAPI_STATUS_SUCCESS) return sim;
@@ -388,7 +406,7 @@ EApiStatus_t EAPI_CALLTYPE EApiLibInitialize(void) {
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiLibUnInitialize(void) {
-    std::lock_guard<std::mutex> guard(g_lifecycle);
+    LifecycleGuard guard;
     if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
     g_ready.store(false, std::memory_order_release);
     VEK_API_Uninit();

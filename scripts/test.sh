@@ -5,6 +5,8 @@
 #      the threading tests under ThreadSanitizer, and a short fuzzing run
 #   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
 #   4. the 64-bit vek.dll and the Windows tests under wine64
+#   (3 and 4 also build EApi.dll, the EAPI library, check its export table and
+#    run its Windows test under wine64)
 #   (3 and 4 also build the kernel I/O driver beside vek.dll and check its image,
 #    link MSVC-toolchain consumers of both import libraries, and make the SDK folder and zips)
 #   5. the Linux libvek.so inside a QEMU q35 guest (QEMU's ICH9 SMBus, speaker, MSRs)
@@ -45,6 +47,7 @@ cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.
 cmake --build build-w32 -j$jobs
 step "Export table of the 32-bit vek.dll"
 bash tools/check_exports.sh build-w32/vek.dll
+bash tools/check_exports.sh build-w32/eapi/EApi.dll eapi/exports.txt
 bash driver/windows/check_image.sh build-w32/zelkoran.sys
 step "MSVC consumer of the 32-bit SDK (clang-cl, lld-link)"
 bash tests/sdk/msvc_link.sh build-w32 x86
@@ -54,9 +57,12 @@ cmake -S . -B build-w64 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-w64 -j$jobs
 bash tools/check_exports.sh build-w64/vek.dll
+bash tools/check_exports.sh build-w64/eapi/EApi.dll eapi/exports.txt
 bash driver/windows/check_image.sh build-w64/zelkoranx64.sys
 step "Windows tests under wine64"
 bash tests/windows/run_wine_tests.sh build-w64
+step "EApi.dll under wine64"
+bash eapi/tests/run_wine_eapi.sh build-w64
 step "MSVC consumer of the 64-bit SDK, run under wine64"
 bash tests/sdk/msvc_link.sh build-w64 x64
 step "Windows SDK folder and zips"

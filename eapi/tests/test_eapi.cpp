@@ -244,44 +244,6 @@ std::string FirstBoardWith(const std::function<bool()>& probe) {
     return {};
 }
 
-// ---- backlight ----
-
-TEST_F(EApiTest, BacklightScaleAndArguments) {
-    const std::string board = FirstBoardWith([] {
-        uint32_t b = 0;
-        return EApiVgaGetBacklightBrightness(EAPI_ID_BACKLIGHT_1, &b) == EAPI_STATUS_SUCCESS;
-    });
-    ASSERT_FALSE(board.empty()) << "no simulated board has a backlight";
-    Open(board);
-    // EAPI 0..255 onto vek's percent and back, rounded to the nearest step.
-    const struct {
-        uint32_t eapi;
-        uint8_t percent;
-        uint32_t back;
-    } levels[] = {{0, 0, 0}, {255, 100, 255}, {128, 50, 128}, {1, 0, 0}, {3, 1, 3}, {254, 100, 255}};
-    for (const auto& l : levels) {
-        ASSERT_EQ(EApiVgaSetBacklightBrightness(EAPI_ID_BACKLIGHT_1, l.eapi), EAPI_STATUS_SUCCESS) << l.eapi;
-        uint8_t percent = 0xFF;
-        ASSERT_EQ(VEK_BLC_Read_Brightness(0, &percent), VEK_OK);
-        EXPECT_EQ(percent, l.percent) << l.eapi;
-        uint32_t back = 0;
-        ASSERT_EQ(EApiVgaGetBacklightBrightness(EAPI_ID_BACKLIGHT_1, &back), EAPI_STATUS_SUCCESS);
-        EXPECT_EQ(back, l.back) << l.eapi;
-    }
-    EXPECT_EQ(EApiVgaSetBacklightBrightness(EAPI_ID_BACKLIGHT_1, 256), EAPI_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(EApiVgaSetBacklightBrightness(EAPI_ID_BACKLIGHT_2, 10), EAPI_STATUS_UNSUPPORTED);
-    EXPECT_EQ(EApiVgaGetBacklightBrightness(EAPI_ID_BACKLIGHT_1, nullptr), EAPI_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(EApiVgaSetBacklightEnable(EAPI_ID_BACKLIGHT_1, 1), EAPI_STATUS_INVALID_PARAMETER);
-    EXPECT_EQ(EApiVgaGetBacklightEnable(EAPI_ID_BACKLIGHT_1, nullptr), EAPI_STATUS_INVALID_PARAMETER);
-    uint32_t enable = 7;
-    ASSERT_EQ(EApiVgaGetBacklightEnable(EAPI_ID_BACKLIGHT_1, &enable), EAPI_STATUS_SUCCESS);
-    EXPECT_EQ(enable, EAPI_BACKLIGHT_SET_ON);
-    const EApiStatus_t off = EApiVgaSetBacklightEnable(EAPI_ID_BACKLIGHT_1, EAPI_BACKLIGHT_SET_OFF);
-    ASSERT_TRUE(off == EAPI_STATUS_SUCCESS || off == EAPI_STATUS_UNSUPPORTED) << std::hex << off;
-    ASSERT_EQ(EApiVgaGetBacklightEnable(EAPI_ID_BACKLIGHT_1, &enable), EAPI_STATUS_SUCCESS);
-    EXPECT_EQ(enable, off == EAPI_STATUS_SUCCESS ? EAPI_BACKLIGHT_SET_OFF : EAPI_BACKLIGHT_SET_ON);
-}
-
 // ---- storage ----
 
 TEST_F(EApiTest, StorageAreaContract) {
