@@ -533,4 +533,14 @@ TEST_F(EApiTest, GpioNumbersFollowVekSetsEightApart) {
     EXPECT_EQ(pin, 1);
 }
 
+TEST_F(EApiTest, SetWithoutDirectionRegisterKeepsLevelsAndRefusesDirections) {
+    // Board 81's EC ports 4 and 5 have a data register and no direction register.
+    Open(RowWhere([](const PlatformEntry& r) { return r.boardId == 81; }));
+    const EApiId_t set4pin1 = EAPI_GPIO_GPIO_ID(24);
+    uint32_t u = 0;
+    EXPECT_EQ(EApiGPIOGetDirection(set4pin1, 1, &u), EAPI_STATUS_UNSUPPORTED);
+    EXPECT_EQ(EApiGPIOSetDirection(EAPI_ID_GPIO_BANK00, 1u << 24, 0), EAPI_STATUS_UNSUPPORTED);
+    EXPECT_EQ(EApiGPIOGetLevel(set4pin1, 1, &u), EAPI_STATUS_SUCCESS);
+}
+
 } // namespace
