@@ -440,7 +440,7 @@ EApiStatus_t EAPI_CALLTYPE EApiBoardGetValue(EApiId_t Id, uint32_t* pValue) {
     VEK_RESULT r = VEK_OK;
     double reading = 0;
     switch (row->source) {
-    case ValueSource::SpecVersion: *pValue = EAPI_VER_CREATE(EAPI_VER, EAPI_REVISION, 0); return EAPI_STATUS_SUCCESS;
+    case ValueSource::EapiRevision: *pValue = EAPI_VER_CREATE(EAPI_VER, EAPI_REVISION, 0); return EAPI_STATUS_SUCCESS;
     case ValueSource::LibVersion: *pValue = EAPI_LIB_VERSION; return EAPI_STATUS_SUCCESS;
     case ValueSource::VekVersion: {
         char text[64] = {};

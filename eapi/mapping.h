@@ -35,7 +35,7 @@ inline constexpr StringRow kStrings[] = {
 };
 
 enum class ValueSource : uint8_t {
-    SpecVersion, // the EAPI revision this library implements
+    EapiRevision, // the EAPI revision this library implements
     BootCounter, // VEK_Get_Boot_Counter
     VekVersion,  // VEK_API_GetVersion, as version.revision.build
     LibVersion,  // this library
@@ -62,7 +62,7 @@ struct ValueRow {
 // sensor is named as one), 2.5 V and 5 V standby (no channel is wired to them
 // on the standard rows).
 inline constexpr ValueRow kValues[] = {
-    {EAPI_ID_GET_EAPI_SPEC_VERSION, ValueSource::SpecVersion, 0},
+    {EAPI_ID_GET_EAPI_SPEC_VERSION, ValueSource::EapiRevision, 0},
     {EAPI_ID_BOARD_BOOT_COUNTER_VAL, ValueSource::BootCounter, 0},
     {EAPI_ID_BOARD_DRIVER_VERSION_VAL, ValueSource::VekVersion, 0},
     {EAPI_ID_BOARD_LIB_VERSION_VAL, ValueSource::LibVersion, 0},

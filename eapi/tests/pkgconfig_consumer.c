@@ -27,7 +27,7 @@ int main(void) {
     CHECK(EApiBoardGetStringA(EAPI_ID_BOARD_NAME_STR, name, &len) == EAPI_STATUS_SUCCESS, "board name");
     CHECK(strcmp(name, board) == 0, "board name is the simulated board's");
     uint32_t version = 0;
-    CHECK(EApiBoardGetValue(EAPI_ID_GET_EAPI_SPEC_VERSION, &version) == EAPI_STATUS_SUCCESS, "spec version");
+    CHECK(EApiBoardGetValue(EAPI_ID_GET_EAPI_SPEC_VERSION, &version) == EAPI_STATUS_SUCCESS, "EAPI version");
     CHECK(EAPI_VER_GET_VER(version) == 1 && EAPI_VER_GET_REV(version) == 0, "EAPI 1.0");
     uint8_t byte = 0;
     CHECK(EApiI2CReadTransfer(EAPI_ID_I2C_EXTERNAL, EAPI_I2C_ENC_7BIT_ADDR(0x50), EAPI_I2C_ENC_STD_CMD(0x10), &byte,

@@ -99,8 +99,8 @@ void TestListed(const char* board) {
     CHECK_EQ(read, EAPI_STATUS_SUCCESS);
     CHECK_EQ(std::string(name), std::string(board));
     uint32_t v = 0;
-    const EApiStatus_t spec = getValue(EAPI_ID_GET_EAPI_SPEC_VERSION, &v);
-    CHECK_EQ(spec, EAPI_STATUS_SUCCESS);
+    const EApiStatus_t revision = getValue(EAPI_ID_GET_EAPI_SPEC_VERSION, &v);
+    CHECK_EQ(revision, EAPI_STATUS_SUCCESS);
     CHECK_EQ(v, 0x01000000u);
     const EApiStatus_t pnp = getValue(EAPI_ID_BOARD_PNPID_VAL, &v);
     CHECK_EQ(pnp, EAPI_STATUS_UNSUPPORTED);
