@@ -18,13 +18,11 @@
 
 #include <stdint.h>
 
-/* Windows x86 callers expect callee-clean calls; x64 and Linux have one convention. */
+/* The standard leaves the calling convention to the compiler's default
+ * (cdecl on 32-bit Windows); a build that needs another one defines
+ * EAPI_CALLTYPE for the library and its callers alike. */
 #ifndef EAPI_CALLTYPE
-#if defined(_WIN32) && !defined(_WIN64)
-#define EAPI_CALLTYPE __stdcall
-#else
 #define EAPI_CALLTYPE
-#endif
 #endif
 
 #if defined(_WIN32)
