@@ -292,6 +292,19 @@ protected:
     sim::Kind100Fans* fans = nullptr;
 };
 
+// The EC model fits the second firmware's fan headers from its own board
+// description; the platform rows must route exactly those fans to it, and a
+// fan the rows route elsewhere must not be one of its headers.
+TEST(Kind100Wiring, RowsRouteExactlyTheFittedHeaders) {
+    for (const PlatformEntry& row : kPlatformTable) {
+        if (row.name[0] == '\0') continue;
+        std::vector<uint32_t> routed;
+        for (uint32_t fan = 0; fan + 1 < FAN_OWNER_WORDS; ++fan)
+            if (row.fanOwners[0] == OWNER_SPLIT && row.fanOwners[fan + 1] == KIND_EC100) routed.push_back(fan);
+        EXPECT_EQ(routed, sim::Kind100FanHeaders(row.boardId)) << row.name;
+    }
+}
+
 TEST_F(Kind100Test, FanSpeedsFromBankZero) {
     Boot(144);
     for (int i = 0; i < 3; ++i) {

@@ -61,7 +61,8 @@ TEST_F(Sio5Test, InitFindsTheChipAndSetsItUpInOrder) {
     };
     const Case cases[] = {
         {74, 0x2E, 0x295, [] {
-             Ops o;  // no setup; the monitor base is read in its own session
+             Ops o;  // no set-up: only the watchdog device is switched on; the monitor base in its own session
+             Enter(o, 0x2E); Set(o, 0x2E, 0x07, 7); Set(o, 0x2E, 0x30, 1); Exit(o, 0x2E);
              Enter(o, 0x2E); Set(o, 0x2E, 0x07, 4); Get(o, 0x2E, 0x60, 0x02); Get(o, 0x2E, 0x61, 0x90); Exit(o, 0x2E);
              return o;
          }},

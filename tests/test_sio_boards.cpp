@@ -5,6 +5,8 @@
 #include <set>
 #include <string>
 
+#include "backends/sio2/sio2.h"
+#include "backends/sio5/sio5.h"
 #include "sio_test_util.h"
 
 using namespace vek;
@@ -65,6 +67,22 @@ protected:
         return false;
     }
 
+    int Expiries() {
+        if (auto* c = board->Find<sim::Sio5Model>()) return c->watchdog().expiries;
+        if (auto* c = board->Find<sim::Sio2Model>()) return c->watchdog().expiries;
+        return -1;
+    }
+    // A 5 s timeout armed by the trigger resets the board after 5 s, not before.
+    bool WatchdogFires() {
+        const int before = Expiries();
+        if (VEK_WDT_SetConfig(0, 5) != VEK_OK || VEK_WDT_Trigger() != VEK_OK) return false;
+        machine().Advance(4'900'000'000);
+        const bool early = Expiries() != before;
+        machine().Advance(200'000'000);
+        const bool fired = Expiries() == before + 1;
+        return !early && fired && VEK_WDT_Disable() == VEK_OK;
+    }
+
     // Each pin: as output it reads the level written; as input it reads the
     // pulled-up line.
     void CheckPins(const std::string& name) {
@@ -119,6 +137,9 @@ TEST_F(SioBoardsTest, EveryRowInitialisesAndServesItsFamilies) {
 
         if ((served & kGpio) && p.caps[CAP_GPIO] != 0) CheckPins(name);
         expect(kWdt, CAP_WDT, VEK_WDT_Trigger() != VEK_ERR_UNSUPPORTED && VEK_WDT_Disable() == VEK_OK);
+        if ((served & kWdt) && p.caps[CAP_WDT] != 0) {
+            EXPECT_TRUE(WatchdogFires()) << name;
+        }
         double v = 0;
         uint32_t rpm = 0;
         expect(kTemp, CAP_TEMPERATURE, AnyNot10(0, 6, [&](uint32_t i) {
@@ -138,6 +159,100 @@ TEST_F(SioBoardsTest, EveryRowInitialisesAndServesItsFamilies) {
                }));
         expect(kFan, CAP_FAN, AnyNot10(0, 12, [&](uint32_t i) { return VEK_HWM_GetFanSpeed(i, &rpm); }));
         EXPECT_TRUE(ChipLocked()) << name;
+    }
+    EXPECT_EQ(rows, 10 + 19 + 3);
+}
+
+// The chip models fit fans from their own description of each board; the
+// library's rows must read the same headers at the same registers.
+TEST_F(SioBoardsTest, FanWiringAgreesWithTheChipModelsBoards) {
+    int rows = 0;
+    for (const PlatformEntry& row : kPlatformTable) {
+        if (Served(row) == 0) continue;
+        const std::string name(row.name);
+        attached.reset();
+        board.reset();
+        Use(row);
+        ASSERT_EQ(Init(), VEK_OK) << name;
+        ++rows;
+        DeviceContext& ctx = (Lib().primary.chipKind == KIND_SIO5 || Lib().primary.chipKind == KIND_SIO2)
+                                 ? Lib().primary
+                                 : Lib().secondary;
+        if (auto* chip = board->Find<sim::Sio5Model>()) {
+            for (int f = 0; f < 2; ++f) {
+                const sio5::FanDescriptor& lib = sio5::Area(ctx).fans[f];
+                const sim::Sio5FanWiring& hw = chip->wiring().fans[size_t(f)];
+                EXPECT_EQ(lib.present != 0, hw.fitted) << name << " fan " << f;
+                if (!hw.fitted) continue;
+                EXPECT_EQ(lib.countHigh, hw.countHigh) << name << " fan " << f;
+                EXPECT_EQ(lib.countLow, hw.countLow) << name << " fan " << f;
+                EXPECT_EQ(lib.duty, hw.duty) << name << " fan " << f;
+                EXPECT_EQ(lib.mode, hw.mode) << name << " fan " << f;
+                EXPECT_EQ(lib.modeShift, hw.modeShift) << name << " fan " << f;
+                EXPECT_EQ(lib.smartTempBase, hw.tempBase) << name << " fan " << f;
+                if (hw.tempBase != 0xFF) {
+                    EXPECT_EQ(lib.smartDutyBase, hw.dutyBase) << name << " fan " << f;
+                }
+            }
+        }
+        if (auto* chip = board->Find<sim::Sio2Model>()) {
+            for (int f = 0; f < 2; ++f)
+                EXPECT_EQ(sio2::Area(ctx).fanPresent[f] != 0, chip->wiring().fans[size_t(f)]) << name << " fan " << f;
+        }
+    }
+    EXPECT_EQ(rows, 10 + 19 + 3);
+}
+
+// Firmware that never programmed the monitor's (and, on ChipKind 2, the
+// simple-I/O block's) base leaves it at 0x0000. The library must not add its
+// port offsets to that and drive the DMA controller: below 0x100 it touches
+// only the configuration pair (and the EC beside the chip), and the families
+// that live in those blocks answer 10.
+TEST_F(SioBoardsTest, BasesLeftUnsetByFirmwareAreAbsent) {
+    const std::set<uint16_t> allowed = {0x2E, 0x2F, 0x4E, 0x4F, 0x62, 0x66};
+    int rows = 0;
+    for (const PlatformEntry& row : kPlatformTable) {
+        if (Served(row) == 0) continue;
+        const std::string name(row.name);
+        attached.reset();
+        board.reset();
+        Use(row);
+        auto* sio5 = board->Find<sim::Sio5Model>();
+        auto* sio2 = board->Find<sim::Sio2Model>();
+        ASSERT_TRUE(sio5 != nullptr || sio2 != nullptr) << name;
+        if (sio5) sio5->FirmwareLeavesBasesUnset();
+        if (sio2) sio2->FirmwareLeavesBasesUnset();
+        ASSERT_EQ(Init(), VEK_OK) << name;
+        ++rows;
+
+        DeviceContext& ctx = (Lib().primary.chipKind == KIND_SIO5 || Lib().primary.chipKind == KIND_SIO2)
+                                 ? Lib().primary
+                                 : Lib().secondary;
+        const BackendOps& ops = sio5 ? sio5::Ops() : sio2::Ops();
+        double v = 0;
+        uint32_t rpm = 0;
+        uint8_t level = 0;
+        // Boards 93 and 106 fix the monitor's port instead of reading the base.
+        const bool readsBase = !(sio5 && (row.boardId == 93 || row.boardId == 106));
+        if (readsBase) {
+            for (uint32_t ch = 0; ch < 18; ++ch)
+                EXPECT_EQ(ops.voltage(ctx, ch, &v), VEK_ERR_UNSUPPORTED) << name << " channel " << ch;
+            for (uint32_t i = 0; i < 3; ++i)
+                EXPECT_EQ(ops.temperature(ctx, i, &v), VEK_ERR_UNSUPPORTED) << name << " sensor " << i;
+            EXPECT_EQ(ops.cpuTemperature(ctx, &v), VEK_ERR_UNSUPPORTED) << name;
+            for (uint32_t fan = 0; fan < 2; ++fan) {
+                EXPECT_EQ(ops.fanSpeed(ctx, fan, &rpm), VEK_ERR_UNSUPPORTED) << name << " fan " << fan;
+                EXPECT_EQ(ops.setFanSpeed(ctx, fan, 50), VEK_ERR_UNSUPPORTED) << name << " fan " << fan;
+            }
+        }
+        if (sio2) {
+            for (int32_t pin = 1; pin <= 8; ++pin) {
+                EXPECT_EQ(ops.gpioWritePin(ctx, 1, pin, 1), VEK_ERR_UNSUPPORTED) << name << " pin " << pin;
+                EXPECT_EQ(ops.gpioReadPin(ctx, 1, pin, &level), VEK_ERR_UNSUPPORTED) << name << " pin " << pin;
+            }
+        }
+        for (const PortOp& op : PortOps(machine(), 0, 0xFF))
+            EXPECT_TRUE(allowed.count(op.port)) << name << ": " << op;
     }
     EXPECT_EQ(rows, 10 + 19 + 3);
 }

@@ -151,15 +151,13 @@ constexpr RegOp kS3Before[] = {Modify(CR_PIN_MUX_2B, 0x08, 0x04)};
 constexpr RegOp kS4AfterGpio[] = {Modify(CR_PIN_MUX_2B, 0x08, 0x00)};
 
 constexpr SubtypeRow kSubtypes[SUBTYPES] = {
-    /* 0 */ {.newWatchdog = true, .newTemperatures = true, .groups = kUniformGroups, .activateWatchdog = true,
-             .honoursAltPort = true},
+    /* 0 */ {.newWatchdog = true, .newTemperatures = true, .groups = kUniformGroups, .honoursAltPort = true},
     /* 1 */ {.before = kS1Before, .groups = kSubtype1Groups},
-    /* 2 */ {.groups = kSubtype2Groups, .activateWatchdog = true, .batteryScale = 4.25},
-    /* 3 */ {.voltageLsb = 0.016, .before = kS3Before, .groups = kSubtype3Groups, .activateWatchdog = true,
-             .vcoreDualRange = true},
+    /* 2 */ {.groups = kSubtype2Groups, .batteryScale = 4.25},
+    /* 3 */ {.voltageLsb = 0.016, .before = kS3Before, .groups = kSubtype3Groups, .vcoreDualRange = true},
     /* 4 */ {.voltageLsb = 0.016, .afterGpio = kS4AfterGpio, .groups = kSubtype4Groups},
     /* 5 */ {.newWatchdog = true, .newTemperatures = true, .gpio = GpioWhen::IF_CAP_GPIO, .groups = kUniformGroups,
-             .activateWatchdog = true, .honoursAltPort = true, .backlightDevice = true},
+             .honoursAltPort = true, .backlightDevice = true},
     // Subtype 6 only finds its monitor port; its LSB stays 0 (no voltage data).
     /* 6 */ {.voltageLsb = 0.0, .gpio = GpioWhen::NEVER},
     // The watchdog briefly takes the newer layout and is then put back on the
@@ -167,7 +165,7 @@ constexpr SubtypeRow kSubtypes[SUBTYPES] = {
     /* 7 */ {.newTemperatures = true, .gpio = GpioWhen::IF_CAP_GPIO, .groups = kSubtype7Groups,
              .honoursAltPort = true},
     /* 8 */ {.newWatchdog = true, .newTemperatures = true, .gpio = GpioWhen::IF_CAP_GPIO_OWNED_HERE,
-             .groups = kUniformGroups, .activateWatchdog = true, .backlightDevice = true},
+             .groups = kUniformGroups, .backlightDevice = true},
 };
 
 // ---------------------------------------------------------------- pin maps

@@ -201,7 +201,10 @@ void Configure(DeviceContext& ctx) {
         const BacklightPulse& blc = a.backlight;
         if (sub.backlightDevice && ctx.caps[CAP_BACKLIGHT] != 0 && blc.ldn != LDN_NONE)
             Activate(blc.ldn, blc.actReg, blc.actBit);
-        if (sub.activateWatchdog) Activate(a.wdtLdn, a.wdtActReg, a.wdtActBit);
+        // The watchdog device is inactive after reset on every part, and a
+        // count loaded into an inactive device never runs: switch it on
+        // whatever the subtype.
+        Activate(a.wdtLdn, a.wdtActReg, a.wdtActBit);
     }
 
     if (a.hwmIndexPort == 0) {

@@ -61,7 +61,6 @@ struct SubtypeRow {
     RegOps afterGpio = {};
     GpioWhen gpio = GpioWhen::ALWAYS;
     std::span<const GroupDef> groups = {};
-    bool activateWatchdog = false;
     bool honoursAltPort = false;    // boards may strap the chip to 0x4E
     bool backlightDevice = false;   // enables the backlight pulse device when CAP_BACKLIGHT is set
     double batteryScale = 2.0;      // battery input divider

@@ -173,6 +173,13 @@ void RoutePin(Sio2Area& a, int i) {
     // registers and its pin answers 7.
 }
 
+// High byte first, then low. Called in configuration mode.
+uint16_t ReadBase(uint8_t highReg, uint8_t lowReg) {
+    const uint8_t high = Read(highReg);
+    const uint8_t low = Read(lowReg);
+    return UsableBase(uint16_t((high << 8) | low));
+}
+
 void SetEnvBits(const DeviceContext& ctx, uint8_t reg, uint8_t bits) {
     EnvWrite(ctx, reg, uint8_t(EnvRead(ctx, reg) | bits));
 }
@@ -207,9 +214,9 @@ void Configure(DeviceContext& ctx) {
             RoutePin(a, i);
         }
         SelectDevice(LDN_GPIO);
-        a.gpioDataBase = uint16_t((Read(GPIO_BASE_HIGH) << 8) | Read(GPIO_BASE_LOW));
+        a.gpioDataBase = ReadBase(GPIO_BASE_HIGH, GPIO_BASE_LOW);
         SelectDevice(LDN_ENV);
-        a.envBase = uint16_t((Read(CR_BASE_HIGH) << 8) | Read(CR_BASE_LOW));
+        a.envBase = ReadBase(CR_BASE_HIGH, CR_BASE_LOW);
         if (ctx.subtype != 4) {
             SelectDevice(LDN_GPIO);
             Write(CR_MULTI_FUNCTION, uint8_t(Read(CR_MULTI_FUNCTION) & ~MF_KEEP_BIT0));

@@ -99,10 +99,17 @@ struct Sio2Area {
 
 inline Sio2Area& Area(DeviceContext& ctx) { return AreaOf<Sio2Area>(ctx); }
 
-// A base register pair reading 0xFFFF: nothing answered at initialisation.
-// Adding the port offsets would wrap round to the DMA controller's ports, so
-// such a block counts as absent.
+// A block without a usable base counts as absent and is stored as NO_BASE:
+// 0xFFFF (nothing answered at initialisation) would wrap the port offsets
+// round to the DMA controller, and a base below 0x100 (firmware that left the
+// device unprogrammed, 0x0000 after reset) lands among the legacy
+// controllers, where no Super I/O block decodes.
 inline constexpr uint16_t NO_BASE = 0xFFFF;
+inline constexpr uint16_t FIRST_DECODED_PORT = 0x100;
+inline constexpr uint16_t BLOCK_SPAN = 8; // simple-I/O ports base + 0..7
+constexpr uint16_t UsableBase(uint16_t base) {
+    return base < FIRST_DECODED_PORT || base > 0xFFFF - BLOCK_SPAN ? NO_BASE : base;
+}
 
 inline void Pause() { superio::Pause(KIND_SIO2); }
 inline void PortWrite(uint16_t port, uint8_t value) { superio::PortWrite(KIND_SIO2, port, value); }

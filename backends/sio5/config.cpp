@@ -222,10 +222,16 @@ void Apply(DeviceContext& ctx, const Row& row) {
     ctx.caps[CAP_GPIO] = row.pins != nullptr ? 1 : 0;
 }
 
-// A base of 0xFFFF means nothing answered (no chip on either port): the
-// monitor stays unfound (0) rather than wrap round to ports 4 and 5.
-constexpr uint16_t kNoBase = 0xFFFF;
-uint16_t MonitorPort(uint16_t base) { return base == kNoBase ? 0 : uint16_t(base + HWM_INDEX_OFFSET); }
+// The monitor stays unfound (0) when its base is unusable: 0xFFFF (nothing
+// answered on either port) would wrap round to ports 4 and 5, and a base
+// below 0x100 (firmware that never programmed the device; 0 after reset)
+// would aim every monitor access at the DMA and interrupt controllers.
+constexpr uint16_t kFirstDecodedPort = 0x100;
+constexpr uint16_t kLastUsableBase = 0xFFFF - HWM_INDEX_OFFSET - 1;
+uint16_t MonitorPort(uint16_t base) {
+    if (base < kFirstDecodedPort || base > kLastUsableBase) return 0;
+    return uint16_t(base + HWM_INDEX_OFFSET);
+}
 
 uint16_t HwmPortFromBase() {
     SelectDevice(LDN_HWM);
@@ -278,6 +284,16 @@ void WatchdogSetup(const Row& row) {
     Write(WDT_RESET_OUTPUT, WDT_SETUP_VALUE);
 }
 
+// Boards without the watchdog set-up still serve the watchdog when this chip
+// is their main one; the device is inactive after reset and a trigger would
+// load a counter that never runs. Only the device is switched on: the reset
+// output stays as the board's firmware wired it.
+void ActivateWatchdog() {
+    ConfigMode config;
+    SelectDevice(LDN_WDT);
+    Write(CR_ACTIVATE, 1);
+}
+
 void GpioSetup(const Row& row) {
     ConfigMode config;
     SelectDevice(LDN_GPIO);
@@ -312,6 +328,7 @@ void Configure(DeviceContext& ctx) {
         Apply(ctx, *row);
         FindChip(ctx, *row);
         if (row->watchdogSetup) WatchdogSetup(*row);
+        else if (!ctx.isSecondary) ActivateWatchdog();
         if (!row->gpioSetup.empty()) GpioSetup(*row);
     } else {
         ctx.caps[CAP_GPIO] = 0;

@@ -60,7 +60,7 @@ std::optional<uint8_t> EcFans::Tachometer(uint8_t reg) const {
 
 // ---- Kind100Fans ----
 
-Kind100Fans::Kind100Fans(Machine&, EcModel& ec) : ec_(ec) {
+Kind100Fans::Kind100Fans(Machine&, EcModel& ec, uint8_t fitted) : ec_(ec), fitted_(fitted) {
     // A plausible curve for every fan: 30..100 °C, 20..100 %.
     constexpr uint8_t temps[kPoints] = {30, 40, 50, 60, 70, 80, 90, 100};
     constexpr uint8_t duties[kPoints] = {20, 30, 40, 50, 60, 70, 85, 100};
@@ -95,13 +95,13 @@ int Kind100Fans::duty(int fan) const {
     return dut(kPoints - 1);
 }
 
-uint32_t Kind100Fans::rpm(int fan) const { return maxRpm_ * uint32_t(duty(fan)) / 100; }
+uint32_t Kind100Fans::rpm(int fan) const { return fitted(fan) ? maxRpm_ * uint32_t(duty(fan)) / 100 : 0; }
 
 std::optional<uint8_t> Kind100Fans::Read(int bank, uint8_t reg) const {
     if (bank != 0) return std::nullopt;
     for (int i = 0; i < kFans; ++i) {
         const Registers& r = kRegisters[i];
-        if (reg == r.status) return uint8_t(settled_[i] ? kStatusValid : 0x00);
+        if (reg == r.status) return uint8_t(settled_[i] && fitted(i) ? kStatusValid : 0x00);
         if (reg == r.speedHigh) return uint8_t(rpm(i) >> 8);
         if (reg == r.speedLow) return uint8_t(rpm(i));
     }
@@ -239,6 +239,31 @@ EcTriggeredConverter::EcTriggeredConverter(Machine& machine, EcModel& ec, uint8_
     });
 }
 
+namespace {
+
+// Boards whose second EC firmware drives fan headers, as their schematics
+// show: the board fan numbers on its channels 0..3 (board fans 0, 2, 4, 6).
+struct Kind100Board {
+    uint32_t boardId;
+    std::array<uint32_t, Kind100Fans::kFans> fans; // board fan numbers; kNone = no header
+};
+constexpr uint32_t kNone = 0xFF;
+constexpr Kind100Board kKind100Boards[] = {
+    {144, {0, 2, 4, 6}},             // four headers beside the Super I/O's
+    {151, {0, 2, kNone, kNone}},     // two headers
+};
+
+} // namespace
+
+std::vector<uint32_t> Kind100FanHeaders(uint32_t boardId) {
+    std::vector<uint32_t> fans;
+    for (const Kind100Board& b : kKind100Boards)
+        if (b.boardId == boardId)
+            for (uint32_t f : b.fans)
+                if (f != kNone) fans.push_back(f);
+    return fans;
+}
+
 void AddEcFanModels(Board& board) {
     EcModel* ec = board.Find<EcModel>();
     if (ec == nullptr) return;
@@ -250,16 +275,13 @@ void AddEcFanModels(Board& board) {
         if (row.boardId == 135) board.Add<EcTriggeredConverter>(*ec, 0x32, 0x33, 0x35, 0x0200); // 3.0 V battery
         return;
     }
-    for (size_t i = 1; i < FAN_OWNER_WORDS; ++i)
-        if (row.fanOwners[i] == 100) {
-            board.Add<Kind100Fans>(*ec);
-            return;
-        }
-    for (size_t i = 1; i < TEMP_OWNER_WORDS; ++i)
-        if (row.tempOwners[i] == 100) {
-            board.Add<Kind100Fans>(*ec);
-            return;
-        }
+    for (const Kind100Board& b : kKind100Boards) {
+        if (b.boardId != row.boardId) continue;
+        uint8_t fitted = 0;
+        for (int i = 0; i < Kind100Fans::kFans; ++i)
+            if (b.fans[size_t(i)] != kNone) fitted |= uint8_t(1u << i);
+        board.Add<Kind100Fans>(*ec, fitted);
+    }
 }
 
 } // namespace vek::sim

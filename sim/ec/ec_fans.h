@@ -9,9 +9,10 @@
 // tachometer answers either the speed in rpm (high/low bytes) or an 8-bit
 // period of 245760 counts per minute.
 //
-// Kind100Fans: the other EC firmware's four fans (status and speed in bank 0,
-// eight-point curves in bank 2) and its board temperature, queried with
-// auxiliary command 0xDD.
+// Kind100Fans: the other EC firmware's four fan channels (status and speed in
+// bank 0, eight-point curves in bank 2) and its board temperature, queried
+// with auxiliary command 0xDD. A channel without a fan on its header reports
+// no speed and a status without bits 0..2.
 #pragma once
 
 #include <array>
@@ -23,6 +24,10 @@
 #include "sim/ec/ec_model.h"
 
 namespace vek::sim {
+
+// The board fans (0, 2, 4, 6) that the second EC firmware drives on a board,
+// from the board's own description; empty on every other board.
+std::vector<uint32_t> Kind100FanHeaders(uint32_t boardId);
 
 struct EcFanWiring {
     uint8_t tachHigh = 0x10;
@@ -83,7 +88,8 @@ public:
         {0x5C, 0x49, 0x48, 0xC8},
     }};
 
-    Kind100Fans(Machine& machine, EcModel& ec);
+    // fitted: bit i set when channel i has a fan on its header.
+    Kind100Fans(Machine& machine, EcModel& ec, uint8_t fitted = 0x0F);
     const char* name() const override { return "EC fans (kind 100)"; }
 
     // Board temperature in degrees Celsius (16 bits over the aux channel).
@@ -93,6 +99,7 @@ public:
     uint32_t rpm(int fan) const;
     // A fan whose tachometer has not settled reports a status without bits 0..2.
     void SetSettled(int fan, bool settled) { settled_.at(fan) = settled; }
+    bool fitted(int fan) const { return (fitted_ >> fan) & 1; }
 
 private:
     std::optional<uint8_t> Read(int bank, uint8_t reg) const;
@@ -100,6 +107,7 @@ private:
     EcModel& ec_;
     uint16_t temperature_ = 41;
     std::array<bool, kFans> settled_{true, true, true, false};
+    uint8_t fitted_;
     uint32_t maxRpm_ = 6000;
 };
 

@@ -31,13 +31,53 @@ constexpr Sio1GpioPort Uniform(uint8_t g) {
 }
 constexpr Sio1GpioPort kGpioNew[] = {Uniform(0), Uniform(1), Uniform(2), Uniform(3),
                                      Uniform(4), Uniform(5), Uniform(6), Uniform(7)};
-constexpr Sio1GpioPort kGpio1[] = {{0x09, 0x01, 0xE3, 0xE4}, {0x09, 0x02, 0xF0, 0xF1}, {0x09, 0x04, 0xF4, 0xF5},
-                                   {0x09, 0x08, 0xE0, 0xE1}, {0x07, 0x08, 0xF4, 0xF5}};
-constexpr Sio1GpioPort kGpio2[] = {{0x09, 0x01, 0xE0, 0xE1}, {0x09, 0x02, 0xE4, 0xE5}, {0x07, 0x01, 0xE0, 0xE1},
-                                   {0x07, 0x02, 0xE4, 0xE5}, {0x08, 0x02, 0xE0, 0xE1}, {0x08, 0x04, 0xE4, 0xE5}};
-constexpr Sio1GpioPort kGpio3[] = {{0x07, 0x01, 0xF0, 0xF1}, {0x08, 0x01, 0xF0, 0xF1}, {0x09, 0x01, 0xF0, 0xF1},
-                                   {0x09, 0x02, 0xF4, 0xF5}, {0x07, 0x08, 0xF3, 0xF4}};
-constexpr Sio1GpioPort kGpio4[] = {{0x07, 0x01, 0xF0, 0xF1}, {0x08, 0x01, 0xF0, 0xF1}, {0x09, 0x01, 0xF0, 0xF1}};
+// Part 1: device 9 groups at E3, F0, F4, E0 and device 7's at F4. Group 2's
+// pins 0..1 are GPIO while 0x29 bits 2..1 read 01 and pins 4..7 while 0x2A
+// bit 0 is set; group 3's pins 2, 3, 4 while 0x2C bits 5, 6, 7 are clear;
+// group 4 while 0x2C bits 1..0 read 10; each pin of group 5 while its own bit
+// of 0x29 is set.
+constexpr Sio1PinMux kMux1Group2[] = {{0x03, 0x29, 0x06, 0x02}, {0xF0, 0x2A, 0x01, 0x01}};
+constexpr Sio1PinMux kMux1Group3[] = {{0x04, 0x2C, 0x20, 0}, {0x08, 0x2C, 0x40, 0}, {0x10, 0x2C, 0x80, 0}};
+constexpr Sio1PinMux kMux1Group4[] = {{0xFF, 0x2C, 0x03, 0x02}};
+constexpr Sio1PinMux kMux1Group5[] = {{0x01, 0x29, 0x01, 0x01}, {0x02, 0x29, 0x02, 0x02}, {0x04, 0x29, 0x04, 0x04},
+                                      {0x08, 0x29, 0x08, 0x08}, {0x10, 0x29, 0x10, 0x10}, {0x20, 0x29, 0x20, 0x20},
+                                      {0x40, 0x29, 0x40, 0x40}, {0x80, 0x29, 0x80, 0x80}};
+constexpr Sio1GpioPort kGpio1[] = {{0x09, 0x01, 0xE3, 0xE4, kMux1Group2}, {0x09, 0x02, 0xF0, 0xF1, kMux1Group3},
+                                   {0x09, 0x04, 0xF4, 0xF5, kMux1Group4}, {0x09, 0x08, 0xE0, 0xE1, kMux1Group5},
+                                   {0x07, 0x08, 0xF4, 0xF5}};
+constexpr Sio1RegValue kReset1[] = {{0x2C, 0xE0}};
+
+// Part 2: the groups of devices 7 and 8 share their pins with the parallel
+// and serial ports; 0x29 bits 7, 4, 5 and 7 give them to GPIO.
+constexpr Sio1PinMux kMux2Bit7[] = {{0xFF, 0x29, 0x80, 0x80}};
+constexpr Sio1PinMux kMux2Bit4[] = {{0xFF, 0x29, 0x10, 0x10}};
+constexpr Sio1PinMux kMux2Bit5[] = {{0xFF, 0x29, 0x20, 0x20}};
+constexpr Sio1GpioPort kGpio2[] = {{0x09, 0x01, 0xE0, 0xE1}, {0x09, 0x02, 0xE4, 0xE5},
+                                   {0x07, 0x01, 0xE0, 0xE1, kMux2Bit7}, {0x07, 0x02, 0xE4, 0xE5, kMux2Bit4},
+                                   {0x08, 0x02, 0xE0, 0xE1, kMux2Bit5}, {0x08, 0x04, 0xE4, 0xE5, kMux2Bit7}};
+
+// Part 3: nearly every pin is shared; each has its own field.
+constexpr Sio1PinMux kMux3Group1[] = {{0xFF, 0x29, 0xC0, 0x40}};
+constexpr Sio1PinMux kMux3Group2[] = {{0x01, 0x29, 0x03, 0x01}, {0x02, 0x2A, 0xC0, 0x40}, {0x04, 0x2A, 0x20, 0},
+                                      {0x08, 0x2A, 0x10, 0},    {0x10, 0x2A, 0x08, 0},    {0x20, 0x2A, 0x04, 0},
+                                      {0x40, 0x2A, 0x02, 0}};
+constexpr Sio1PinMux kMux3Group3[] = {{0x01, 0x2C, 0x30, 0},    {0x02, 0x2C, 0xC0, 0}, {0x04, 0x2B, 0x03, 0},
+                                      {0x08, 0x2B, 0x0C, 0},    {0x10, 0x2B, 0x30, 0x10}, {0x20, 0x2B, 0x40, 0},
+                                      {0x80, 0x2C, 0x0C, 0x04}};
+constexpr Sio1PinMux kMux3Group4[] = {{0x01, 0x2D, 0x01, 0}, {0x02, 0x2D, 0x02, 0}, {0x04, 0x2D, 0x04, 0},
+                                      {0x08, 0x2D, 0x08, 0}, {0x10, 0x2D, 0x10, 0}, {0x20, 0x2D, 0x20, 0},
+                                      {0x40, 0x2D, 0x40, 0}, {0x80, 0x2D, 0x80, 0}};
+constexpr Sio1GpioPort kGpio3[] = {{0x07, 0x01, 0xF0, 0xF1, kMux3Group1}, {0x08, 0x01, 0xF0, 0xF1, kMux3Group2},
+                                   {0x09, 0x01, 0xF0, 0xF1, kMux3Group3}, {0x09, 0x02, 0xF4, 0xF5, kMux3Group4},
+                                   {0x07, 0x08, 0xF3, 0xF4}};
+constexpr Sio1RegValue kReset3[] = {{0x2A, 0x3E}, {0x2B, 0x4F}, {0x2C, 0xF0}, {0x2D, 0xFF}};
+
+// Part 4: three whole groups, each behind its own pin-function register.
+constexpr Sio1PinMux kMux4Group1[] = {{0xFF, 0x2A, 0xFC, 0xFC}};
+constexpr Sio1PinMux kMux4Group2[] = {{0xFF, 0x2B, 0xF7, 0xF7}};
+constexpr Sio1PinMux kMux4Group3[] = {{0xFF, 0x29, 0xFC, 0xFC}};
+constexpr Sio1GpioPort kGpio4[] = {{0x07, 0x01, 0xF0, 0xF1, kMux4Group1}, {0x08, 0x01, 0xF0, 0xF1, kMux4Group2},
+                                   {0x09, 0x01, 0xF0, 0xF1, kMux4Group3}};
 constexpr Sio1GpioPort kGpio7[] = {{0x08, 0x01, 0xE0, 0xE1}, {0x08, 0x80, 0xF0, 0xF1}, {0x09, 0x01, 0xE0, 0xE1},
                                    {0x09, 0x02, 0xE4, 0xE5}, {0x09, 0x04, 0xF0, 0xF1}, {0x09, 0x08, 0xF4, 0xF5},
                                    {0x07, 0x01, 0xF0, 0xF1}, {0x07, 0x02, 0xE0, 0xE1}, {0x07, 0x04, 0xE4, 0xE5}};
@@ -59,19 +99,19 @@ constexpr Sio1FanChannel kFansOld[] = {
 };
 
 constexpr Sio1Variant kNew = {"13-bit part", 0xC333, kGpioNew, 0x08, 0xF0, 0xF1, true,
-                              3, 0x0D, 0, 3, 0x0C, 0, 0x05, 196, kFansNew, false, false};
+                              3, 0x0D, 0, 3, 0x0C, 0, 0x05, 196, kFansNew, false};
 constexpr Sio1Variant kOld1 = {"part 1", 0x5217, kGpio1, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, true, false};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, false, kReset1};
 constexpr Sio1Variant kOld2 = {"part 2", 0x5217, kGpio2, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 92, kFansOld, false, false};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 92, kFansOld, false};
 constexpr Sio1Variant kOld3 = {"part 3", 0x8850, kGpio3, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 98, kFansOld, false, true};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 98, kFansOld, true, kReset3};
 constexpr Sio1Variant kOld4 = {"part 4", 0x8860, kGpio4, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 98, kFansOld, true, true};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 98, kFansOld, true};
 constexpr Sio1Variant kOld6 = {"part 6", 0x5217, {}, 0x08, 0xF5, 0xF6, false,
-                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, true, false};
+                               1, 0x50, 0x51, 0, 0x27, 5, 0x51, 196, kFansOld, false};
 constexpr Sio1Variant kOld7 = {"part 7", 0xB470, kGpio7, 0x08, 0xF5, 0xF6, false,
-                               3, 0x0D, 0, 3, 0x0C, 5, 0x51, 196, kFansOld, true, false};
+                               3, 0x0D, 0, 3, 0x0C, 5, 0x51, 196, kFansOld, false};
 
 // Raw readings of the voltage inputs as the board's rails present them.
 struct VoltageSeed {
@@ -82,6 +122,23 @@ constexpr VoltageSeed kVoltagesNew[] = {{3, 0x00, 0x6E}, {3, 0x01, 0x7D}, {3, 0x
                                         {3, 0x09, 0x60}};
 constexpr VoltageSeed kVoltagesOld[] = {{0, 0x18, 0x5C}, {0, 0x20, 0x70}, {0, 0x21, 0x88}, {0, 0x22, 0xBB},
                                         {0, 0x23, 0x92}, {0, 0x24, 0xD0}, {0, 0x25, 0xD0}, {0, 0x26, 0x9C}};
+
+// Fan headers fitted per board, where a board differs from its part's usual
+// three (the first three tachometer channels): by counter register, so the
+// list reads like the board's schematic.
+struct FanHeaders {
+    uint32_t boardId;
+    std::array<uint8_t, 6> counters; // 0 = unused slot
+};
+constexpr FanHeaders kFanHeaders[] = {
+    {4, {0x29}},                                   // one header, on the 0x29 counter
+    {33, {}},                                      // fanless
+    {130, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},   // six headers
+    {132, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},
+    {144, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},
+    {151, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},
+};
+constexpr uint8_t kUsualFans = 0x07;
 
 // Boards strapped to the alternate configuration port.
 constexpr uint32_t kAlternatePortBoards[] = {58, 130, 132};
@@ -109,6 +166,18 @@ const Sio1Variant& Sio1VariantFor(uint32_t subtype) {
     }
 }
 
+uint8_t Sio1FittedFans(uint32_t boardId, const Sio1Variant& variant) {
+    for (const FanHeaders& h : kFanHeaders) {
+        if (h.boardId != boardId) continue;
+        uint8_t fitted = 0;
+        for (uint8_t counter : h.counters)
+            for (size_t i = 0; i < variant.fans.size(); ++i)
+                if (counter != 0 && variant.fans[i].countReg == counter) fitted |= uint8_t(1u << i);
+        return fitted;
+    }
+    return kUsualFans;
+}
+
 uint16_t Sio1ConfigPortFor(uint32_t boardId) {
     for (uint32_t b : kAlternatePortBoards)
         if (b == boardId) return 0x4E;
@@ -117,17 +186,20 @@ uint16_t Sio1ConfigPortFor(uint32_t boardId) {
 
 // ---------------------------------------------------------------- construction
 
-Sio1Model::Sio1Model(Machine& machine, const Sio1Variant& variant, uint16_t configPort, uint16_t hwmBase)
-    : machine_(machine), variant_(variant), configPort_(configPort), vbatRaw_(variant.vbatSeed) {
+Sio1Model::Sio1Model(Machine& machine, const Sio1Variant& variant, uint16_t configPort, uint16_t hwmBase,
+                     uint8_t fittedFans)
+    : machine_(machine), variant_(variant), configPort_(configPort), vbatRaw_(variant.vbatSeed),
+      fitted_(fittedFans) {
     machine_.ClaimPorts(configPort_, 2, this);
     global_[kChipIdHigh] = uint8_t(variant.chipId >> 8);
     global_[kChipIdLow] = uint8_t(variant.chipId);
+    for (const Sio1RegValue& r : variant.resetGlobals) global_[r.reg & 0x3F] = r.value;
     // As the firmware leaves it: monitor enabled at its base, fans in manual
-    // mode at the firmware's duty, divisors 2.
+    // mode at the firmware's duty, divisors 2. Every other device is as reset
+    // leaves it, inactive.
     devices_[kHwmDevice][kBaseHigh] = uint8_t(hwmBase >> 8);
     devices_[kHwmDevice][kBaseLow] = uint8_t(hwmBase);
     devices_[kHwmDevice][kActivate] = kActiveBit;
-    if (variant.firmwareEnablesWatchdog) devices_[variant.wdtLdn][kActivate] |= kActiveBit;
     for (const Sio1FanChannel& c : variant.fans)
         if (c.dutyReg) hwm_[kFanControlBank][c.dutyReg] = kFirmwareDuty;
     if (!variant.thirteenBit) {
@@ -209,13 +281,24 @@ const Sio1GpioPort* Sio1Model::PortAt(uint8_t ldn, uint8_t reg) const {
 
 bool Sio1Model::Enabled(const Sio1GpioPort& p) const { return (devices_[p.ldn][kActivate] & p.actBit) != 0; }
 
+uint8_t Sio1Model::GpioPins(uint8_t ldn, uint8_t dataReg) const {
+    const Sio1GpioPort* p = PortAt(ldn % kDevices, dataReg);
+    if (p == nullptr || !Enabled(*p)) return 0;
+    uint8_t pins = 0xFF;
+    for (const Sio1PinMux& m : p->mux)
+        if ((global_[m.reg & 0x3F] & m.mask) != m.value) pins = uint8_t(pins & ~m.pins);
+    return pins;
+}
+
 uint8_t Sio1Model::ReadConfig(uint8_t reg) {
     if (reg < kActivate) return global_[reg];
     const uint8_t ldn = global_[kDeviceSelect] % kDevices;
     if (const Sio1GpioPort* p = PortAt(ldn, reg); p && p->dataReg == reg && Enabled(*p)) {
-        // Input pins read the board's levels, output pins their latch.
+        // Input pins read the board's levels, output pins their latch; pins
+        // serving another function read 0.
         const uint8_t io = devices_[ldn][p->ioReg];
-        return uint8_t((devices_[ldn][reg] & ~io) | (inputs_[ldn * 256 + reg] & io));
+        const uint8_t levels = uint8_t((devices_[ldn][reg] & ~io) | (inputs_[ldn * 256 + reg] & io));
+        return uint8_t(levels & GpioPins(ldn, reg));
     }
     if (ldn == variant_.wdtLdn && reg == variant_.wdtCountReg && wdt_.running) {
         const int64_t unitNs = (devices_[ldn][variant_.wdtModeReg] & kWdtMinutes) ? 60 * kSecondNs : kSecondNs;
@@ -253,8 +336,8 @@ void Sio1Model::DriveInputs(uint8_t ldn, uint8_t dataReg, uint8_t levels) {
 
 uint8_t Sio1Model::DrivenMask(uint8_t ldn, uint8_t dataReg) const {
     const Sio1GpioPort* p = PortAt(ldn, dataReg);
-    if (p == nullptr || !Enabled(*p)) return 0;
-    return uint8_t(~devices_[ldn][p->ioReg]);
+    if (p == nullptr) return 0;
+    return uint8_t(~devices_[ldn][p->ioReg] & GpioPins(ldn, dataReg));
 }
 
 uint8_t Sio1Model::DrivenLevels(uint8_t ldn, uint8_t dataReg) const {
@@ -343,6 +426,7 @@ uint8_t Sio1Model::FanDuty(const Sio1FanChannel& c) const {
 }
 
 uint32_t Sio1Model::FanRpm(int channel) const {
+    if (!FanFitted(channel)) return 0;
     const Sio1FanChannel& c = variant_.fans[size_t(channel)];
     return uint32_t(uint64_t(fanFullRpm_[size_t(channel)]) * FanDuty(c) / 255);
 }
@@ -407,7 +491,9 @@ void Sio1Model::WriteMonitor(uint8_t reg, uint8_t value) {
 void AddSio1Models(Board& board) {
     const PlatformEntry& row = board.row();
     if (row.chipKind != 1) return;
-    Sio1Model& chip = board.Add<Sio1Model>(Sio1VariantFor(row.subtype), Sio1ConfigPortFor(row.boardId), kHwmBase);
+    const Sio1Variant& variant = Sio1VariantFor(row.subtype);
+    Sio1Model& chip = board.Add<Sio1Model>(variant, Sio1ConfigPortFor(row.boardId), kHwmBase,
+                                           Sio1FittedFans(row.boardId, variant));
     for (const BacklightWiring& w : kBacklights)
         if (w.boardId == row.boardId) chip.AttachBacklight(w.ldn, w.dataReg, w.upBit, w.downBit, kBacklightStartLevel);
 }

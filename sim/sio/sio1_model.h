@@ -6,9 +6,15 @@
 //   - global registers 0x00..0x2F and, behind register 0x07, logical devices
 //     with registers 0x30..0xFF (0x30 enables their function groups);
 //   - GPIO groups whose input pins read what the outside world drives and
-//     whose output pins drive it, only while their group is enabled;
+//     whose output pins drive it, only while their group is enabled and the
+//     pin is routed to GPIO: many pins are shared with other functions, and
+//     the pin-function registers among 0x29..0x2D say which one a pin
+//     serves (after reset, the other function); a pin that is not GPIO
+//     drives nothing and reads 0;
 //   - a watchdog on one logical device that counts down in virtual time in
-//     seconds or minutes and fires when it reaches zero;
+//     seconds or minutes and fires when it reaches zero, only while that
+//     device is active; like every logical device but the monitor (which the
+//     firmware turns on at its base) it is inactive after reset;
 //   - the hardware monitor at (logical device 0x0B base) + 5 / + 6: sixteen
 //     banks behind register 0x4E, temperatures, voltage inputs, a battery
 //     input measured on a rising edge of its monitor bit, tachometers that
@@ -28,8 +34,20 @@
 
 namespace vek::sim {
 
+// The pins of a GPIO port that serve GPIO only while a pin-function
+// register holds a given value in some bits: (reg & mask) == value.
+struct Sio1PinMux {
+    uint8_t pins;
+    uint8_t reg, mask, value;
+};
+
 struct Sio1GpioPort {
     uint8_t ldn, actBit, ioReg, dataReg;
+    std::span<const Sio1PinMux> mux = {}; // pins not named are GPIO-only
+};
+
+struct Sio1RegValue {
+    uint8_t reg, value;
 };
 
 // One tachometer input with the fan output that drives it (bank 0 counters,
@@ -52,9 +70,13 @@ struct Sio1Variant {
     uint8_t vbatBank, vbatReg;
     uint8_t vbatSeed;                    // the battery's raw reading
     std::span<const Sio1FanChannel> fans;
-    bool firmwareEnablesWatchdog;        // the BIOS leaves the watchdog device enabled
     bool coarseInputs;                   // 16 mV steps instead of 8 mV
+    std::span<const Sio1RegValue> resetGlobals = {}; // pin-function registers after reset (others 0)
 };
+
+// The fan headers a board fits: bit i set when a fan turns on tachometer
+// channel i of its part.
+uint8_t Sio1FittedFans(uint32_t boardId, const Sio1Variant& variant);
 
 // The part a platform row's subtype names.
 const Sio1Variant& Sio1VariantFor(uint32_t subtype);
@@ -78,7 +100,8 @@ public:
 
     using TimerState = sim::TimerState;
 
-    Sio1Model(Machine& machine, const Sio1Variant& variant, uint16_t configPort, uint16_t hwmBase);
+    Sio1Model(Machine& machine, const Sio1Variant& variant, uint16_t configPort, uint16_t hwmBase,
+              uint8_t fittedFans = 0xFF);
     ~Sio1Model() override;
     const char* name() const override { return "super i/o (kind 1)"; }
 
@@ -110,6 +133,9 @@ public:
     // Counts latched by a tachometer, from the fan's speed or stuck at 0 / all ones.
     void SetTach(int channel, Tach state);
     uint32_t FanRpm(int channel) const;
+    bool FanFitted(int channel) const { return (fitted_ >> channel) & 1; }
+    // Pins of the port at (ldn, dataReg) that currently serve GPIO.
+    uint8_t GpioPins(uint8_t ldn, uint8_t dataReg) const;
     const TimerState& watchdog();
     int battery_measurements() const { return vbatMeasurements_; }
 
@@ -182,6 +208,7 @@ private:
     int vbatMeasurements_ = 0;
     std::vector<uint32_t> fanFullRpm_;
     std::vector<Tach> tach_;
+    uint8_t fitted_;
 
     TimerState wdt_;
     Backlight backlight_;

@@ -43,11 +43,21 @@ Sio2Model::Sio2Model(Machine& machine, Sio2Wiring wiring) : machine_(machine), w
 
 Sio2Model::~Sio2Model() { machine_.ReleasePorts(this); }
 
+// A block whose base is 0 is disabled and decodes nowhere; the environment
+// controller decodes only while its device is active.
 void Sio2Model::Claim() {
     machine_.ReleasePorts(this);
     machine_.ClaimPorts(kIndex, 2, this);
-    machine_.ClaimPorts(uint16_t(wiring_.envBase + 5), 2, this);
-    machine_.ClaimPorts(wiring_.gpioBase, 8, this);
+    const bool envActive = devices_[kEnvDevice][kActivate] & 1;
+    if (envActive && wiring_.envBase != 0) machine_.ClaimPorts(uint16_t(wiring_.envBase + 5), 2, this);
+    if (wiring_.gpioBase != 0) machine_.ClaimPorts(wiring_.gpioBase, 8, this);
+}
+
+void Sio2Model::FirmwareLeavesBasesUnset() {
+    for (uint8_t reg : {kEnvBaseHigh, kEnvBaseLow}) devices_[kEnvDevice][reg] = 0;
+    for (uint8_t reg : {kGpioBaseHigh, kGpioBaseLow}) devices_[kGpioDevice][reg] = 0;
+    wiring_.envBase = wiring_.gpioBase = 0;
+    Claim();
 }
 
 // ---------------------------------------------------------------- ports
@@ -114,7 +124,7 @@ void Sio2Model::WriteRegister(uint8_t reg, uint8_t value) {
         if (value == 0) wdt_.Stop();
         else wdt_.Start(machine_.now_ns(), value * unit);
     }
-    const bool moved = (device == kEnvDevice && (reg == kEnvBaseHigh || reg == kEnvBaseLow)) ||
+    const bool moved = (device == kEnvDevice && (reg == kActivate || reg == kEnvBaseHigh || reg == kEnvBaseLow)) ||
                        (device == kGpioDevice && (reg == kGpioBaseHigh || reg == kGpioBaseLow));
     if (moved) {
         wiring_.envBase = uint16_t((devices_[kEnvDevice][kEnvBaseHigh] << 8) | devices_[kEnvDevice][kEnvBaseLow]);

@@ -17,7 +17,9 @@
 // count and starts it, 0 stops it; at zero the chip pulses its reset output
 // (recorded as an expiry).
 //
-// Logical device 4, environment controller: index/data at base + 5 / + 6.
+// Logical device 4, environment controller: index/data at base + 5 / + 6
+// while the device is active (the firmware turns it on; a base of 0 decodes
+// nowhere).
 // Voltage inputs 0x20..0x28 read zero unless enabled in 0x50; the battery
 // input 0x28 additionally needs 0x5C bit 7. Fan tachometers count a 680 kHz
 // clock per revolution period (count = 680,000 / rpm; 0xFFFF when stopped),
@@ -71,6 +73,7 @@ public:
     uint8_t Global(uint8_t reg) const { return globals_[reg & 0x3F]; }
     uint8_t Device(uint8_t device, uint8_t reg) const { return devices_[device & 15][reg]; }
     void SetDevice(uint8_t device, uint8_t reg, uint8_t value) { devices_[device & 15][reg] = value; }
+    const Sio2Wiring& wiring() const { return wiring_; }
     uint8_t Env(uint8_t reg) const { return env_[reg]; }
     void SetEnv(uint8_t reg, uint8_t value) { env_[reg] = value; }
     uint8_t Latch(int set) const { return latch_.at(set - 1); }
@@ -81,6 +84,12 @@ public:
     int Fan1Duty() const;
     uint32_t FanRpm(int fan) const;
     const Watchdog& watchdog();
+
+    // ---- firmware states ----
+    // Firmware that never programmed the environment controller's and the
+    // simple-I/O block's bases: both read 0x0000, as after reset, and neither
+    // block decodes.
+    void FirmwareLeavesBasesUnset();
 
     // ---- faults ----
     void SetDeaf(bool deaf) { deaf_ = deaf; }

@@ -27,10 +27,11 @@ Sio5Model::Sio5Model(Machine& machine, Sio5Wiring wiring) : machine_(machine), w
     globals_[kDeviceSelect] = wiring_.powerOnDevice;
     globals_[kChipIdHigh] = 0x10;
     globals_[kChipIdLow] = 0x10;
+    // The firmware turns the monitor on at its base; every other device
+    // stays as reset leaves it, inactive.
     devices_[kHwmDevice][kActivate] = 1;
     devices_[kHwmDevice][kBaseHigh] = uint8_t(wiring_.hwmBase >> 8);
     devices_[kHwmDevice][kBaseLow] = uint8_t(wiring_.hwmBase);
-    devices_[kWdtDevice][kActivate] = 1; // the firmware leaves the watchdog device on
     devices_[kWdtDevice][kWdtCount] = 0;
     for (uint8_t base : kPortBase) devices_[kGpioDevice][base] = 0x00; // every pin an input
     for (const auto& [reg, value] : wiring_.monitor) hwm_[reg] = value;
@@ -40,11 +41,19 @@ Sio5Model::Sio5Model(Machine& machine, Sio5Wiring wiring) : machine_(machine), w
 
 Sio5Model::~Sio5Model() { machine_.ReleasePorts(this); }
 
+// The monitor decodes at its base while active; a base of 0 disables it.
 void Sio5Model::Claim() {
     machine_.ReleasePorts(this);
     machine_.ClaimPorts(wiring_.configPort, 2, this);
-    claimedHwm_ = hwm_base();
+    const bool active = devices_[kHwmDevice][kActivate] & 1;
+    claimedHwm_ = active ? hwm_base() : 0;
     if (claimedHwm_ != 0) machine_.ClaimPorts(uint16_t(claimedHwm_ + kHwmIndexOffset), 2, this);
+}
+
+void Sio5Model::FirmwareLeavesBasesUnset() {
+    devices_[kHwmDevice][kBaseHigh] = 0;
+    devices_[kHwmDevice][kBaseLow] = 0;
+    Claim();
 }
 
 uint16_t Sio5Model::hwm_base() const {
@@ -118,7 +127,7 @@ uint8_t Sio5Model::ReadRegister(uint8_t reg) {
     const uint8_t device = globals_[kDeviceSelect] & 15;
     if (device == kGpioDevice && reg >= kFirstDeviceReg) {
         for (int p = 0; p < 10; ++p)
-            if (reg == kPortBase[p] + 2) return PinLevels(p);
+            if (reg == kPortBase[p] + 2) return uint8_t(PinLevels(p) & WorkingPins(p));
     }
     return Reg(reg);
 }
@@ -147,7 +156,11 @@ void Sio5Model::WriteRegister(uint8_t reg, uint8_t value) {
         }
     }
     Reg(reg) = value;
-    if (device == kHwmDevice && (reg == kBaseHigh || reg == kBaseLow)) Claim();
+    if (device == kHwmDevice && (reg == kActivate || reg == kBaseHigh || reg == kBaseLow)) Claim();
+    if (device == kWdtDevice && reg == kActivate) {
+        if (!(value & 1)) wdt_.Stop();
+        else if (devices_[kWdtDevice][kWdtControl] & kWdtEnable) StartWatchdog();
+    }
 }
 
 // ---------------------------------------------------------------- watchdog
@@ -174,9 +187,21 @@ const Sio5Model::Watchdog& Sio5Model::watchdog() {
 
 // ---------------------------------------------------------------- GPIO
 
+namespace {
+constexpr uint8_t kSerial2Pins = 0x28, kSerial2ToGpio = 0x20; // bank 0
+} // namespace
+
+uint8_t Sio5Model::WorkingPins(int port) const {
+    if (!(devices_[kGpioDevice][kActivate] & 1)) return 0;
+    if (port == 8 || port == 9) return (banked_[0][kSerial2Pins - kFirstBanked] & kSerial2ToGpio) ? 0xFF : 0x00;
+    return 0xFF;
+}
+
+// What the pins carry: working outputs drive their latch, everything else
+// shows what the outside world drives.
 uint8_t Sio5Model::PinLevels(int port) const {
     const uint8_t base = kPortBase.at(port);
-    const uint8_t drive = devices_[kGpioDevice][base];
+    const uint8_t drive = uint8_t(devices_[kGpioDevice][base] & WorkingPins(port));
     const uint8_t data = devices_[kGpioDevice][base + 1];
     return uint8_t((drive & data) | (~drive & wiring_.pinsDriven[port]));
 }

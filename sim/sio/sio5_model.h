@@ -21,13 +21,21 @@
 // Logical device 6, GPIO: ports 0..9 with base registers F0, E0, D0, C0, B0,
 // A0, 90, 80, 88, 98; base + 0 output enable (1 = drive), + 1 output data,
 // + 2 pin status (read-only: the driven level for outputs, what the outside
-// world drives for inputs).
+// world drives for inputs). Pins work only while the device is active (0x30
+// bit 0) and the pin is routed to GPIO: ports 8 and 9 share their pins with
+// the second serial port until bank-0 register 0x28 bit 5 hands them over;
+// ports 0..7 are GPIO-only pins. A pin that does not work drives nothing and
+// its status bit reads 0.
 //
 // Logical device 7, watchdog: F5 bit 5 enables, bit 3 counts minutes instead
 // of seconds, bit 6 latches a timeout (write 1 to clear); F6 holds the count
 // and reloads the counter when written. The counter runs in virtual time while
 // the device is active and enabled, and on reaching zero raises the reset
 // output (recorded as an expiry) and stops.
+//
+// After reset every logical device is inactive (0x30 = 0). The firmware
+// activates the hardware monitor at its base; GPIO and watchdog are left to
+// the operating system. An inactive monitor decodes no ports.
 #pragma once
 
 #include <array>
@@ -104,9 +112,15 @@ public:
     // What the world outside drives onto port p's pins.
     void DrivePins(int port, uint8_t levels) { wiring_.pinsDriven.at(port) = levels; }
     uint8_t PinLevels(int port) const;
+    uint8_t WorkingPins(int port) const; // active device, pins routed to GPIO
     int FanDuty(int fan) const; // percent
     uint32_t FanRpm(int fan) const;
     const Watchdog& watchdog();
+
+    // ---- firmware states ----
+    // Firmware that never programmed the monitor's base: it reads 0x0000, as
+    // after reset, and the block decodes nowhere.
+    void FirmwareLeavesBasesUnset();
 
     // ---- faults ----
     void SetDeaf(bool deaf) { deaf_ = deaf; }            // the chip never answers
