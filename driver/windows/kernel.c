@@ -35,9 +35,11 @@ static volatile LONG g_unloading;
 #define POOL_TAG 0x6B5A6B5Au /* "ZkZk" */
 
 /* One open handle: what it may reach, and a lock so that the request naming a
- * port range never runs beside another request on the same handle. */
+ * port range never runs beside another request on the same handle. The lock
+ * is an event, not a fast mutex: the RAM-range and firmware-table queries
+ * made under it need PASSIVE_LEVEL. */
 typedef struct handle_state {
-    FAST_MUTEX lock;
+    KEVENT lock;
     zk_handle h;
 } handle_state;
 
@@ -198,7 +200,7 @@ static NTSTATUS NTAPI on_create(PDEVICE_OBJECT device, PIRP irp) {
     if (state == NULL) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     if (stack->Parameters.Create.SecurityContext != NULL)
         access = stack->Parameters.Create.SecurityContext->DesiredAccess;
-    ExInitializeFastMutex(&state->lock);
+    KeInitializeEvent(&state->lock, SynchronizationEvent, TRUE);
     /* Settled now, on this machine as it is: the SMBus controller and the
      * chipset blocks are looked up on every open, not once at start. */
     zk_open_handle(&state->h, (access & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0,
@@ -232,12 +234,12 @@ static NTSTATUS NTAPI on_control(PDEVICE_OBJECT device, PIRP irp) {
         InterlockedDecrement(&g_in_flight);
         return complete(irp, STATUS_DELETE_PENDING, 0);
     }
-    ExAcquireFastMutex(&state->lock);
+    KeWaitForSingleObject(&state->lock, Executive, KernelMode, FALSE, NULL);
     status = zk_dispatch(stack->Parameters.DeviceIoControl.IoControlCode, irp->AssociatedIrp.SystemBuffer,
                          stack->Parameters.DeviceIoControl.InputBufferLength,
                          stack->Parameters.DeviceIoControl.OutputBufferLength, &returned,
                          (uint32_t)InterlockedCompareExchange(&g_handles, 0, 0), &state->h);
-    ExReleaseFastMutex(&state->lock);
+    KeSetEvent(&state->lock, IO_NO_INCREMENT, FALSE);
     InterlockedDecrement(&g_in_flight);
     return complete(irp, status, NT_SUCCESS(status) ? returned : 0);
 }

@@ -4,32 +4,23 @@
  * kernel: a driver that reads and writes any physical address, any MSR and
  * any port hands kernel control to whoever opens it. Each rule below gives
  * the library what its boards need and refuses the rest with
- * STATUS_ACCESS_DENIED.
+ * STATUS_ACCESS_DENIED. The table is driver/windows/README.md's.
  *
- *  what               | allowed                                       | refused, and why
- *  -------------------+-----------------------------------------------+----------------------------------------------
- *  device             | opened by Administrators and SYSTEM, as       | everyone else (DACL on the device object);
- *                     | \\.\ZELKORAN_0_1 only                         | opens of names below the device
- *  MSR read           | 0x198 performance status, 0x19C thermal       | every other index; there is no MSR write
- *                     | status, 0x1A2 temperature target              |
- *  PCI config read    | any bus/device/function, register 0..0xFF,    | misaligned or past 0xFF
- *                     | aligned to its width                          |
- *  PCI config write   | the SMBus controller's command register       | every other function, register or width,
- *                     | (I/O decode bit only) and host configuration  | and a write that changes other bits
- *                     | register (I2C-enable bit only), kPciWrites    |
- *  physical memory    | the chipset windows the boards use            | system RAM (memory manager's ranges, or
- *                     | (kMemoryWindows, plus the GPIO block named    | everything when they are unknown); any
- *                     | by its PCI BAR), <= 256 bytes, unit-aligned,  | other address; writes to read-only windows
- *                     | mapped uncached for the one request           |
- *  ports 0x00..0xFF   | Super I/O 0x2E/0x2F, 0x4E/0x4F; EC 0x62,      | DMA, interrupt controllers, timer 0/1,
- *                     | 0x66; speaker 0x42, 0x61, 0x43 (commands for  | keyboard controller (0x64 reset), RTC/CMOS,
- *                     | counter 2 only)                               | A20/reset 0x92, SMI command 0xB2, FPU
- *  ports 0x100+       | the rest: EC windows, Super I/O logical       | kDeniedPorts (ATA, floppy, DMA extension,
- *                     | devices, SMBus and chipset blocks (their      | interrupt edge control, PCI config
- *                     | bases are read from the chips at run time)    | mechanism and reset control 0xCF8..0xCFF);
- *                     |                                               | I/O BARs of PCI functions other than SMBus
- *                     |                                               | controllers (bus masters: disks, network,
- *                     |                                               | USB, audio can be made to write RAM)
+ *  what               | allowed
+ *  -------------------+-------------------------------------------------------------
+ *  any request        | a handle opened with read and write data access
+ *  MSR read           | 0x198, 0x19C, 0x1A2; there is no MSR write
+ *  PCI config read    | any function, register 0..0xFF aligned to its width
+ *  PCI config write   | kPciWrites: SMBus-class function at the chipset's SMBus
+ *                     | location, one bit; the driver writes current | that bit
+ *  physical memory    | kMemoryWindows whose owner is on the bus and that no BAR or
+ *                     | bridge window covers, the I/O hub GPIO block's registers;
+ *                     | never RAM, <= 256 bytes, unit-aligned
+ *  ports 0x00..0xFF   | kLegacyAllowed; timer command for counter 2 only; port B
+ *                     | bits 0-1 only
+ *  ports 0x100+       | the handle's set (zelkoran.h): EC ranges, the located SMBus
+ *                     | and watchdog blocks, Super I/O ranges the library named
+ *                     | that nothing else claims; never kNeverPorts
  */
 #include "zelkoran.h"
 
