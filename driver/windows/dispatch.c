@@ -346,7 +346,11 @@ static void collect_bridge_windows(zk_port_ranges* ports, zk_memory_ranges* memo
             base |= (io_upper & 0xFFFFu) << 16;
             limit |= (io_upper >> 16) << 16;
         }
-        if (base <= limit && base <= 0xFFFFu) zk_ports_add(ports, base, limit > 0xFFFFu ? 0xFFFFu : limit);
+        /* Both registers zero is how a bridge without I/O forwarding reads
+         * (they are then hard-wired); firmware never opens a window over the
+         * legacy block at 0. */
+        if (base <= limit && base != 0 && base <= 0xFFFFu)
+            zk_ports_add(ports, base, limit > 0xFFFFu ? 0xFFFFu : limit);
     }
     if (memory == NULL) return;
     if (cfg(bus, dev, fn, BRIDGE_MEMORY, 4, &mem)) {

@@ -71,6 +71,7 @@ static const port_rule kNeverPorts[] = {
     {0x0170, 0x0177}, /* secondary ATA command block */
     {0x01F0, 0x01F7}, /* primary ATA command block */
     {0x0370, 0x0377}, /* secondary floppy controller and ATA control */
+    {0x03B0, 0x03DF}, /* VGA registers, forwarded to a graphics card */
     {0x03F0, 0x03F7}, /* primary floppy controller and ATA control */
     {0x040B, 0x040B}, /* DMA 1 extended mode */
     {0x0480, 0x048F}, /* DMA high page registers */

@@ -572,6 +572,7 @@ TEST_F(DriverTest, NamedRangesMustBeClaimedByNothingElse) {
         {0xCD6, 2, false, "FCH power-management index/data"},
         {0xC00, 2, false, "PCI interrupt routing"},
         {0x1F0, 8, false, "ATA"},
+        {0x3C0, 16, false, "VGA registers"},
         {0xE000, 8, false, "a NIC's I/O BAR"},
         {0xE0F8, 8, false, "within the reach of that BAR's alignment"},
         {0xE100, 8, true, "past it"},
@@ -1034,6 +1035,8 @@ TEST_F(DriverTest, ClaimsCoverBarsAndBridgeWindowsAndSkipHighHalves) {
     SetBar(bridge, 1, 0xB001);
     auto& closed = Kernel().Function(0, 29, 0); // I/O window closed: base above limit
     SetBridge(closed, 0xF000, 0x0000);
+    SetHeader(Kernel().Function(0, 29, 1), 0x8086, 0x0604, 0x01); // no I/O forwarding: both registers zero
+    Kernel().Function(0, 29, 0)[0x0E] |= 0x80;
     Kernel().fadt = FakeKernel::TypicalFadt(0x1800);
 
     zk_port_ranges got;
@@ -1054,6 +1057,7 @@ TEST_F(DriverTest, ClaimsCoverBarsAndBridgeWindowsAndSkipHighHalves) {
                                                                    {0xEFA0, 0xEFBF},
                                                                    {0xF060, 0xF07F},
                                                                    {0xF098, 0xF09F}}));
+    EXPECT_FALSE(zk_ports_overlap(&got, 0x100, 0xC00)); // the bridge without I/O forwarding claims nothing
     EXPECT_EQ(got.overflow, 0);
 }
 
