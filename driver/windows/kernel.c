@@ -198,8 +198,13 @@ static NTSTATUS NTAPI on_create(PDEVICE_OBJECT device, PIRP irp) {
         return complete(irp, STATUS_ACCESS_DENIED, 0);
     state = (handle_state*)ExAllocatePoolWithTag(NonPagedPool, sizeof *state, POOL_TAG);
     if (state == NULL) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
-    if (stack->Parameters.Create.SecurityContext != NULL)
-        access = stack->Parameters.Create.SecurityContext->DesiredAccess;
+    /* The access the open asked for (and the I/O manager checked against the
+     * device's DACL). Windows always passes the security context; wine's
+     * device host passes none and checks nothing, so there the handle counts
+     * as opened for reading and writing. */
+    access = stack->Parameters.Create.SecurityContext != NULL
+                 ? stack->Parameters.Create.SecurityContext->DesiredAccess
+                 : (ACCESS_MASK)(FILE_READ_DATA | FILE_WRITE_DATA);
     KeInitializeEvent(&state->lock, SynchronizationEvent, TRUE);
     /* Settled now, on this machine as it is: the SMBus controller and the
      * chipset blocks are looked up on every open, not once at start. */
