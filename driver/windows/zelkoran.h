@@ -142,11 +142,9 @@ const zk_memory_window* zk_memory_window_at(uint32_t index);
 
 /* ---- requests (dispatch.c) ---- */
 
-/* The library names a Super I/O port range it drives: in u16 first port, u16
- * count; no output. Function 0x918, buffered, write access. */
-#ifndef VEK_IOCTL_GRANT_PORTS
-#define VEK_IOCTL_GRANT_PORTS 0xEA60A460u
-#endif
+/* VEK_IOCTL_GRANT_PORTS (vek/host.h): the library names a Super I/O port range
+ * it drives, in u16 first port, u16 count; no output. Function 0x918,
+ * buffered, write access. */
 
 /* Settles what a newly opened handle may reach: the embedded controller's
  * fixed ranges, the located SMBus controller's I/O block, the chipset watchdog
