@@ -297,15 +297,8 @@ static uint64_t memory_reach(uint64_t base) {
     return alignment < PCI_MEMORY_REACH_MAX ? alignment : PCI_MEMORY_REACH_MAX;
 }
 
-static void add_memory(zk_memory_ranges* out, uint64_t base, uint64_t size) {
-    if (out == NULL || size == 0) return;
-    if (out->count >= ZK_MAX_MEMORY_RANGES) {
-        out->overflow = 1;
-        return;
-    }
-    out->range[out->count].base = base;
-    out->range[out->count].size = size;
-    out->count++;
+static void add_memory(uint32_t* windows, uint64_t base, uint64_t size) {
+    if (windows != NULL && size != 0) *windows = zk_windows_clear_of(*windows, base, size);
 }
 
 static int cfg(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_t width, uint32_t* value) {
@@ -315,7 +308,7 @@ static int cfg(uint32_t bus, uint32_t dev, uint32_t fn, uint32_t offset, uint32_
     return 1;
 }
 
-static void collect_bars(zk_port_ranges* ports, zk_memory_ranges* memory, uint32_t bus, uint32_t dev,
+static void collect_bars(zk_port_ranges* ports, uint32_t* memory, uint32_t bus, uint32_t dev,
                          uint32_t fn, uint32_t bars) {
     for (uint32_t i = 0; i < bars; ++i) {
         uint32_t bar = 0;
@@ -337,7 +330,7 @@ static void collect_bars(zk_port_ranges* ports, zk_memory_ranges* memory, uint32
 
 /* A bridge forwards these ranges to its secondary bus: whatever sits or will
  * be hot-plugged behind it takes its ports and memory from them. */
-static void collect_bridge_windows(zk_port_ranges* ports, zk_memory_ranges* memory, uint32_t bus, uint32_t dev,
+static void collect_bridge_windows(zk_port_ranges* ports, uint32_t* memory, uint32_t bus, uint32_t dev,
                                    uint32_t fn) {
     uint32_t io = 0, io_upper = 0, mem = 0, pref = 0, pref_base_hi = 0, pref_limit_hi = 0;
     if (ports != NULL && cfg(bus, dev, fn, BRIDGE_IO_BASE, 2, &io)) {
@@ -368,9 +361,8 @@ static void collect_bridge_windows(zk_port_ranges* ports, zk_memory_ranges* memo
     }
 }
 
-int zk_collect_claims(zk_port_ranges* ports, zk_memory_ranges* memory) {
+int zk_collect_claims(zk_port_ranges* ports, uint32_t* memory) {
     if (ports != NULL) memset(ports, 0, sizeof *ports);
-    if (memory != NULL) memset(memory, 0, sizeof *memory);
     for (uint32_t bus = 0; bus < 256; ++bus) {
         for (uint32_t dev = 0; dev < 32; ++dev) {
             for (uint32_t fn = 0; fn < 8; ++fn) {
@@ -494,8 +486,8 @@ void zk_open_handle(zk_handle* h, int can_read, int can_write) {
     h->can_read = can_read != 0;
     h->can_write = can_write != 0;
     zk_port_ranges occupied;
-    zk_memory_ranges claimed;
-    zk_collect_claims(&occupied, &claimed);
+    uint32_t clear = ~0u; /* windows no PCI device claims */
+    zk_collect_claims(&occupied, &clear);
     for (size_t i = 0; i < sizeof kEcRanges / sizeof kEcRanges[0]; ++i)
         if (zk_ports_clear(kEcRanges[i].first, kEcRanges[i].last, &occupied))
             zk_ports_add(&h->ports, kEcRanges[i].first, kEcRanges[i].last);
@@ -510,7 +502,7 @@ void zk_open_handle(zk_handle* h, int can_read, int can_write) {
     for (uint32_t i = 0; i < zk_memory_window_count(); ++i) {
         const zk_memory_window* w = zk_memory_window_at(i);
         const int owned = (w->owner == ZK_OWNER_AMD_FCH && amd_fch) || (w->owner == ZK_OWNER_INTEL_PCH && intel_pch);
-        if (owned && zk_memory_range_clear(w->base, w->size, &claimed)) h->windows |= 1u << i;
+        if (owned && ((clear >> i) & 1u)) h->windows |= 1u << i;
     }
     h->gpio_block = gpio_block();
 }

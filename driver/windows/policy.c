@@ -298,9 +298,8 @@ int zk_memory_clear_of_ram(uint64_t address, uint32_t bytes, const zk_phys_range
     return 1;
 }
 
-int zk_memory_range_clear(uint64_t base, uint64_t size, const zk_memory_ranges* claimed) {
-    if (claimed == NULL || claimed->overflow) return 0;
-    for (uint32_t i = 0; i < claimed->count && i < ZK_MAX_MEMORY_RANGES; ++i)
-        if (overlaps(base, size, claimed->range[i].base, claimed->range[i].size)) return 0;
-    return 1;
+uint32_t zk_windows_clear_of(uint32_t windows, uint64_t base, uint64_t size) {
+    for (uint32_t i = 0; i < COUNT(kMemoryWindows); ++i)
+        if (overlaps(base, size, kMemoryWindows[i].base, kMemoryWindows[i].size)) windows &= ~(1u << i);
+    return windows;
 }

@@ -43,7 +43,7 @@ typedef struct zk_phys_range {
 /* A set of port ranges, inclusive. overflow: more ranges turned up than fit,
  * so the set is not known (a reachable set then grants nothing beyond what
  * fitted, an occupied set makes every grant fail). */
-#define ZK_MAX_PORT_RANGES 64
+#define ZK_MAX_PORT_RANGES 128
 typedef struct zk_port_ranges {
     uint32_t count;
     int overflow;
@@ -51,14 +51,6 @@ typedef struct zk_port_ranges {
         uint16_t first, last;
     } range[ZK_MAX_PORT_RANGES];
 } zk_port_ranges;
-
-/* Memory claimed by PCI devices: bridge memory windows and memory BARs. */
-#define ZK_MAX_MEMORY_RANGES 64
-typedef struct zk_memory_ranges {
-    uint32_t count;
-    int overflow;
-    zk_phys_range range[ZK_MAX_MEMORY_RANGES];
-} zk_memory_ranges;
 
 /* What one open handle may reach, settled when it is opened (and, for the
  * Super I/O ranges, when the library names them on it). */
@@ -104,8 +96,8 @@ int zk_fadt_port_blocks(const uint8_t* fadt, uint32_t size, zk_port_ranges* out)
 int zk_port_range_clear(uint32_t first, uint32_t count, const zk_port_ranges* occupied);
 /* The same without the length limit, for the driver's own fixed ranges. */
 int zk_ports_clear(uint32_t first, uint32_t last, const zk_port_ranges* occupied);
-/* Whether a memory window overlaps none of the PCI claims. */
-int zk_memory_range_clear(uint64_t base, uint64_t size, const zk_memory_ranges* claimed);
+/* windows (bit i: window i of the table) less those that [base, base + size) overlaps. */
+uint32_t zk_windows_clear_of(uint32_t windows, uint64_t base, uint64_t size);
 
 /* Largest physical-memory request in bytes. */
 #define ZK_MAX_MEMORY_BYTES 256u
@@ -151,11 +143,12 @@ const zk_memory_window* zk_memory_window_at(uint32_t index);
  * block, the memory windows whose owner is present. */
 void zk_open_handle(zk_handle* h, int can_read, int can_write);
 
-/* What PCI devices and the firmware claim, read now: I/O BARs and bridge I/O
- * windows and the ACPI blocks (ports), memory BARs and bridge memory windows
- * (memory). Either may be NULL. Returns 0 when the ACPI table could not be
- * read (ports then stay overflowed: nothing is clear). */
-int zk_collect_claims(zk_port_ranges* ports, zk_memory_ranges* memory);
+/* What PCI devices and the firmware claim, read now: I/O BARs, bridge I/O
+ * windows and the ACPI blocks go into ports; memory BARs and bridge memory
+ * windows clear the memory windows they overlap from *windows. Either may be
+ * NULL. Returns 0 when the ACPI table could not be read (ports then stay
+ * overflowed: nothing is clear). */
+int zk_collect_claims(zk_port_ranges* ports, uint32_t* windows);
 
 /*
  * One buffered device I/O control request on handle h. buffer holds in_size

@@ -610,7 +610,7 @@ TEST_F(DriverTest, NamedRangesAreReadAgainstTheMachineAsItIsNow) {
              [] { Kernel().fadt[4] = 20, Kernel().fadt[5] = 0; }, // length shorter than the fixed blocks
              [] {
                  for (uint32_t dev = 0; dev < 32; ++dev)
-                     for (uint32_t bus = 10; bus < 13; ++bus) {
+                     for (uint32_t bus = 10; bus < 15; ++bus) { // 160 BARs: more than the driver holds
                          SetHeader(Kernel().Function(bus, dev, 0), 0x1234, 0x0C03);
                          SetBar(Kernel().Function(bus, dev, 0), 0, 0x8001 + ((bus * 32 + dev) << 5));
                      }
@@ -899,6 +899,16 @@ TEST_F(DriverTest, WindowsNeedTheirOwnerAndNoOtherClaim) {
              SetBridge(Kernel().Function(0, 28, 0), 0xF000, 0x0FFF, 0xFD000000, 0xFDFFFFFF);
          },
          0xFD690740, false},
+        {"pads on a machine with a hundred other memory BARs",
+         [&] {
+             intel();
+             for (uint32_t bus = 20; bus < 24; ++bus)
+                 for (uint32_t dev = 0; dev < 25; ++dev) {
+                     SetHeader(Kernel().Function(bus, dev, 0), 0x1234, 0x0C03);
+                     SetBar(Kernel().Function(bus, dev, 0), 0, 0xA0000000 + ((bus * 32 + dev) << 16));
+                 }
+         },
+         0xFD690740, true},
         {"pads beside a 64-bit BAR above 4 GiB",
          [&] {
              intel();
