@@ -195,6 +195,12 @@ bool ReadPciDword(uint32_t a, uint32_t offset, uint32_t* value) {
     return true;
 }
 
+void GrantPorts(uint16_t first, uint16_t count) {
+    if (first < 0x100 || count == 0 || uint32_t(first) + count - 1 > 0xFFFF) return;
+    uint8_t in[4] = {uint8_t(first), uint8_t(first >> 8), uint8_t(count), uint8_t(count >> 8)};
+    Request(VEK_IOCTL_GRANT_PORTS, in, sizeof in, nullptr, 0);
+}
+
 bool WritePci(uint32_t pciAddress, uint32_t offset, uint32_t value, uint32_t size) {
     if (!SizeAligned(offset, size)) return false;
     uint8_t in[12];

@@ -35,6 +35,10 @@ bool ReadPortDword(uint16_t port, uint32_t* value);
 bool WritePortByte(uint16_t port, uint8_t value);
 bool WritePortWord(uint16_t port, uint16_t value);
 bool WritePortDword(uint16_t port, uint32_t value);
+// Names a Super I/O range above 0xFF to the driver before it is used (the
+// driver refuses ports nobody vouched for). The answer is not needed: a
+// platform without the rule fails it and serves the ports anyway.
+void GrantPorts(uint16_t first, uint16_t count);
 
 // --- PCI configuration space ---
 constexpr uint32_t PciAddress(uint32_t bus, uint32_t device, uint32_t function) {

@@ -340,6 +340,13 @@ bool Machine::Dispatch(uint32_t code, const uint8_t* in, uint32_t inSize, uint8_
         *returned = 0;
         return WriteMemoryRequest(in, inSize);
 
+    case VEK_IOCTL_GRANT_PORTS:
+        // The driver's own rules are its business; the machine only keeps the list.
+        if (!sizes(4, 0)) return false;
+        portGrants_.push_back({Le16(in), Le16(in + 2), trace_.size()});
+        *returned = 0;
+        return true;
+
     case VEK_IOCTL_READ_PCI:
         return PciRequest(false, in, inSize, out, outSize, returned);
     case VEK_IOCTL_WRITE_PCI:

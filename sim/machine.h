@@ -120,6 +120,13 @@ public:
     // Requests the driver rejected for their code or buffer sizes. A correct
     // library never sends one.
     int malformed_requests() const { return malformed_; }
+    // Port ranges the library named to the driver, in order; at: the trace's
+    // length when the request came (it precedes trace entry `at`).
+    struct PortGrant {
+        uint16_t first, count;
+        size_t at;
+    };
+    const std::vector<PortGrant>& port_grants() const { return portGrants_; }
 
     // ---- ZKEC driver model ----
     void SetZkecPresent(bool present) { zkecPresent_ = present; }
@@ -229,6 +236,7 @@ private:
     int driverStops_ = 0;
     int driverInstalls_ = 0;
     int malformed_ = 0;
+    std::vector<PortGrant> portGrants_;
 
     bool zkecPresent_ = false;
     bool zkecOpen_ = false;

@@ -3,6 +3,7 @@
 // and, when no board fixes it, a second one that reads the monitor's base.
 #include "api/library.h"
 #include "backends/sio1/config.h"
+#include "hal/hal.h"
 
 namespace vek::sio1 {
 
@@ -215,6 +216,7 @@ void Configure(DeviceContext& ctx) {
         // A chip that does not answer reads 0xFFFF, which wraps to 0x0004.
         a.hwmIndexPort = uint16_t(high * 256 + low + HWM_INDEX_OFFSET);
     }
+    hal::GrantPorts(a.hwmIndexPort, 2); // the monitor's index/data pair
 }
 
 } // namespace vek::sio1

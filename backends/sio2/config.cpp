@@ -217,6 +217,9 @@ void Configure(DeviceContext& ctx) {
         a.gpioDataBase = ReadBase(GPIO_BASE_HIGH, GPIO_BASE_LOW);
         SelectDevice(LDN_ENV);
         a.envBase = ReadBase(CR_BASE_HIGH, CR_BASE_LOW);
+        // Both logical devices decode 8 ports from their base.
+        if (a.gpioDataBase != NO_BASE) hal::GrantPorts(a.gpioDataBase, 8);
+        if (a.envBase != NO_BASE) hal::GrantPorts(a.envBase, 8);
         if (ctx.subtype != 4) {
             SelectDevice(LDN_GPIO);
             Write(CR_MULTI_FUNCTION, uint8_t(Read(CR_MULTI_FUNCTION) & ~MF_KEEP_BIT0));

@@ -337,6 +337,7 @@ void Configure(DeviceContext& ctx) {
         ConfigMode config;
         Area(ctx).hwmIndexPort = HwmPortFromBase();
     }
+    if (Area(ctx).hwmIndexPort != 0) hal::GrantPorts(Area(ctx).hwmIndexPort, 2); // index/data pair
     if (ctx.isSecondary) ClaimOwnFamilies(ctx);
 }
 

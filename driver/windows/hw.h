@@ -26,6 +26,9 @@ int zk_hw_pci_write(uint32_t bus, uint32_t device, uint32_t function, uint32_t o
 /* Maps device memory uncached for one request; NULL on failure. */
 volatile void* zk_hw_map(uint64_t address, uint32_t size);
 void zk_hw_unmap(volatile void* mapped, uint32_t size);
+/* Copies the firmware's fixed ACPI description table ("FACP") into buffer;
+ * returns its length, 0 when there is none or it does not fit. */
+uint32_t zk_hw_acpi_fadt(void* buffer, uint32_t size);
 /* The system RAM ranges, zero-terminated; NULL when the memory manager cannot say. */
 const zk_phys_range* zk_hw_ram_ranges(void);
 void zk_hw_ram_ranges_free(const zk_phys_range* ranges);

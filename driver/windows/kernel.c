@@ -31,7 +31,17 @@ static UNICODE_STRING g_device_name, g_link_name;
 static LONG g_handles;
 static volatile LONG g_in_flight;   /* requests being served; unload waits for none */
 static volatile LONG g_unloading;
-static zk_port_ranges g_bar_ranges; /* taken once at start, read-only afterwards */
+
+#define POOL_TAG 0x6B5A6B5Au /* "ZkZk" */
+
+/* One open handle: what it may reach, and a lock so that the request naming a
+ * port range never runs beside another request on the same handle. The lock
+ * is an event, not a fast mutex: the RAM-range and firmware-table queries
+ * made under it need PASSIVE_LEVEL. */
+typedef struct handle_state {
+    KEVENT lock;
+    zk_handle h;
+} handle_state;
 
 /* ---------------------------------------------------------------- guarded instructions */
 
@@ -114,6 +124,30 @@ volatile void* zk_hw_map(uint64_t address, uint32_t size) {
 
 void zk_hw_unmap(volatile void* mapped, uint32_t size) { MmUnmapIoSpace((PVOID)mapped, size); }
 
+/* SystemFirmwareTableInformation; the kernel's import library has it, the driver headers do not declare it. */
+#define SYSTEM_FIRMWARE_TABLE_INFORMATION_CLASS 76
+#define PROVIDER_ACPI 0x41435049u /* 'ACPI' */
+#define TABLE_FADT 0x50434146u    /* "FACP" as it lies in memory */
+NTSYSAPI NTSTATUS NTAPI ZwQuerySystemInformation(ULONG information_class, PVOID information, ULONG length,
+                                                 PULONG returned);
+
+uint32_t zk_hw_acpi_fadt(void* buffer, uint32_t size) {
+    ULONG query[(FIELD_OFFSET(SYSTEM_FIRMWARE_TABLE_INFORMATION, TableBuffer) + 512) / sizeof(ULONG)];
+    SYSTEM_FIRMWARE_TABLE_INFORMATION* info = (SYSTEM_FIRMWARE_TABLE_INFORMATION*)query;
+    const ULONG room = sizeof query - FIELD_OFFSET(SYSTEM_FIRMWARE_TABLE_INFORMATION, TableBuffer);
+    ULONG returned = 0;
+    RtlZeroMemory(query, sizeof query);
+    info->ProviderSignature = PROVIDER_ACPI;
+    info->Action = SystemFirmwareTable_Get;
+    info->TableID = TABLE_FADT;
+    info->TableBufferLength = room;
+    if (!NT_SUCCESS(ZwQuerySystemInformation(SYSTEM_FIRMWARE_TABLE_INFORMATION_CLASS, info, sizeof query, &returned)))
+        return 0;
+    if (info->TableBufferLength == 0 || info->TableBufferLength > room || info->TableBufferLength > size) return 0;
+    RtlCopyMemory(buffer, info->TableBuffer, info->TableBufferLength);
+    return info->TableBufferLength;
+}
+
 const zk_phys_range* zk_hw_ram_ranges(void) { return (const zk_phys_range*)MmGetPhysicalMemoryRanges(); }
 
 void zk_hw_ram_ranges_free(const zk_phys_range* ranges) { ExFreePool((PVOID)ranges); }
@@ -156,12 +190,28 @@ static NTSTATUS complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 
 static NTSTATUS NTAPI on_create(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    handle_state* state;
+    ACCESS_MASK access = 0;
     (void)device;
     /* The device itself is the only name: nothing opens below it. */
-    if (stack->FileObject != NULL && stack->FileObject->FileName.Length != 0)
+    if (stack->FileObject == NULL || stack->FileObject->FileName.Length != 0)
         return complete(irp, STATUS_ACCESS_DENIED, 0);
-    /* Marks the file object as counted: a host may send a close for a refused open too. */
-    if (stack->FileObject != NULL) stack->FileObject->FsContext = &g_handles;
+    state = (handle_state*)ExAllocatePoolWithTag(NonPagedPool, sizeof *state, POOL_TAG);
+    if (state == NULL) return complete(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+    /* The access the open asked for (and the I/O manager checked against the
+     * device's DACL). Windows always passes the security context; wine's
+     * device host passes none and checks nothing, so there the handle counts
+     * as opened for reading and writing. */
+    access = stack->Parameters.Create.SecurityContext != NULL
+                 ? stack->Parameters.Create.SecurityContext->DesiredAccess
+                 : (ACCESS_MASK)(FILE_READ_DATA | FILE_WRITE_DATA);
+    KeInitializeEvent(&state->lock, SynchronizationEvent, TRUE);
+    /* Settled now, on this machine as it is: the SMBus controller and the
+     * chipset blocks are looked up on every open, not once at start. */
+    zk_open_handle(&state->h, (access & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0,
+                   (access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)) != 0);
+    /* Also marks the file object as counted: a host may send a close for a refused open too. */
+    stack->FileObject->FsContext = state;
     InterlockedIncrement(&g_handles);
     return complete(irp, STATUS_SUCCESS, FILE_OPENED);
 }
@@ -169,24 +219,32 @@ static NTSTATUS NTAPI on_create(PDEVICE_OBJECT device, PIRP irp) {
 static NTSTATUS NTAPI on_close(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     (void)device;
-    if (stack->FileObject == NULL || stack->FileObject->FsContext == &g_handles) InterlockedDecrement(&g_handles);
+    if (stack->FileObject != NULL && stack->FileObject->FsContext != NULL) {
+        ExFreePool(stack->FileObject->FsContext);
+        stack->FileObject->FsContext = NULL;
+        InterlockedDecrement(&g_handles);
+    }
     return complete(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS NTAPI on_control(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    handle_state* state = stack->FileObject != NULL ? (handle_state*)stack->FileObject->FsContext : NULL;
     uint32_t returned = 0;
     NTSTATUS status;
     (void)device;
+    if (state == NULL) return complete(irp, STATUS_ACCESS_DENIED, 0);
     InterlockedIncrement(&g_in_flight);
     if (g_unloading) {
         InterlockedDecrement(&g_in_flight);
         return complete(irp, STATUS_DELETE_PENDING, 0);
     }
+    KeWaitForSingleObject(&state->lock, Executive, KernelMode, FALSE, NULL);
     status = zk_dispatch(stack->Parameters.DeviceIoControl.IoControlCode, irp->AssociatedIrp.SystemBuffer,
                          stack->Parameters.DeviceIoControl.InputBufferLength,
                          stack->Parameters.DeviceIoControl.OutputBufferLength, &returned,
-                         (uint32_t)InterlockedCompareExchange(&g_handles, 0, 0), &g_bar_ranges);
+                         (uint32_t)InterlockedCompareExchange(&g_handles, 0, 0), &state->h);
+    KeSetEvent(&state->lock, IO_NO_INCREMENT, FALSE);
     InterlockedDecrement(&g_in_flight);
     return complete(irp, status, NT_SUCCESS(status) ? returned : 0);
 }
@@ -214,7 +272,6 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry) {
     (void)registry;
     RtlInitUnicodeString(&g_device_name, DEVICE_NAME);
     RtlInitUnicodeString(&g_link_name, LINK_NAME);
-    zk_collect_bar_ranges(&g_bar_ranges);
 
     status = IoCreateDevice(driver, 0, &g_device_name, DEVICE_TYPE_ZELKORAN, FILE_DEVICE_SECURE_OPEN, FALSE,
                             &g_device);

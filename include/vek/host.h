@@ -37,6 +37,10 @@
  *   VEK_IOCTL_WRITE_MEMORY    in: u64 address, u32 unit size, u32 count, data bytes
  *   VEK_IOCTL_READ_PCI        in: u32 pci address (bus<<8|dev<<3|fn), u32 offset   out: 1, 2 or 4 bytes
  *   VEK_IOCTL_WRITE_PCI       in: u32 pci address, u32 offset, 1, 2 or 4 data bytes
+ *   VEK_IOCTL_GRANT_PORTS     in: u16 first port, u16 count (at most 16)   out: none
+ *       the library names a Super I/O port range it found and will drive; the
+ *       Windows driver refuses ports above 0xFF it has not been told of. A
+ *       platform without such rules may fail it: the library ignores the answer.
  *
  * ZKEC requests: VEK_ZKEC_BEGIN and VEK_ZKEC_END carry no data;
  * VEK_ZKEC_READ_REGISTER sends one register byte and receives one value byte.
@@ -76,6 +80,7 @@ extern "C" {
 #define VEK_IOCTL_WRITE_MEMORY     0xEA60A454u
 #define VEK_IOCTL_READ_PCI         0xEA606458u
 #define VEK_IOCTL_WRITE_PCI        0xEA60A45Cu
+#define VEK_IOCTL_GRANT_PORTS      0xEA60A460u
 
 /* ZKEC driver request codes (device type 0x0400). */
 #define VEK_ZKEC_BEGIN             0x04001C00u

@@ -17,6 +17,36 @@ uint8_t* FakeKernel::MemoryAt(uint64_t address, uint64_t size) {
     return nullptr;
 }
 
+namespace {
+void Put(std::vector<uint8_t>& t, size_t at, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) t[at + i] = uint8_t(v >> (8 * i));
+}
+void PutGas(std::vector<uint8_t>& t, size_t at, uint64_t port, uint8_t bits) {
+    t[at] = 1; // system I/O
+    t[at + 1] = bits;
+    Put(t, at + 4, port, 8);
+}
+} // namespace
+
+std::vector<uint8_t> FakeKernel::TypicalFadt(uint32_t pmBase) {
+    std::vector<uint8_t> t(276, 0);
+    std::memcpy(t.data(), "FACP", 4);
+    Put(t, 4, t.size(), 4);
+    t[8] = 6; // revision
+    Put(t, 48, 0xB2, 4);          // SMI command
+    Put(t, 56, pmBase, 4);        // PM1a event
+    Put(t, 64, pmBase + 4, 4);    // PM1a control
+    Put(t, 76, pmBase + 8, 4);    // PM timer
+    Put(t, 80, pmBase + 0x20, 4); // GPE0
+    t[88] = 4, t[89] = 2, t[91] = 4, t[92] = 32;
+    PutGas(t, 116, 0xCF9, 8);     // reset register
+    PutGas(t, 148, pmBase, 32);
+    PutGas(t, 172, pmBase + 4, 16);
+    PutGas(t, 208, pmBase + 8, 32);
+    PutGas(t, 220, pmBase + 0x20, 0);
+    return t;
+}
+
 } // namespace zk::test
 
 using zk::test::Kernel;
@@ -76,6 +106,13 @@ volatile void* zk_hw_map(uint64_t address, uint32_t size) {
 }
 
 void zk_hw_unmap(volatile void*, uint32_t) { ++Kernel().unmaps; }
+
+uint32_t zk_hw_acpi_fadt(void* buffer, uint32_t size) {
+    const auto& t = Kernel().fadt;
+    if (t.empty() || t.size() > size) return 0;
+    std::memcpy(buffer, t.data(), t.size());
+    return uint32_t(t.size());
+}
 
 const zk_phys_range* zk_hw_ram_ranges(void) {
     auto& k = Kernel();

@@ -28,6 +28,12 @@ struct FakeKernel {
     std::vector<Region> memory;
     std::optional<std::vector<zk_phys_range>> ram = std::vector<zk_phys_range>{};
     bool mapFails = false;
+    std::vector<uint8_t> fadt; // the firmware's FACP table; empty: none to be had
+
+    // A fixed ACPI description table as desktop firmware writes it: the
+    // power-management block at 0x1800 (PM1 event 0x1800, control 0x1804, timer
+    // 0x1808, GPE0 0x1820, 32 bytes), SMI command 0xB2, reset register 0xCF9.
+    static std::vector<uint8_t> TypicalFadt(uint32_t pmBase = 0x1800);
 
     int maps = 0, unmaps = 0, rangeLists = 0, rangeFrees = 0;
     int portIns = 0, portOuts = 0, pciWrites = 0;
