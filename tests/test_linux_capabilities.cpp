@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "os/linux/capabilities.h"
+#include "os/linux/privileges.h"
 
 namespace {
 
@@ -35,6 +38,30 @@ TEST(LinuxCapabilities, EachMissingCapabilityMeansNotElevated) {
         ASSERT_EQ(waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0) << "capability " << cap;
+    }
+}
+
+
+// Raised privileges stay with root and the vek group's members only.
+TEST(LinuxPrivileges, RaisedPrivilegesStayWithRootAndTheGroup) {
+    constexpr gid_t kVek = 990;
+    const struct {
+        const char* what;
+        vek::os::Caller caller;
+        std::optional<gid_t> group;
+        bool keep;
+    } cases[] = {
+        {"not raised: the caller's own rights", {false, 1000, {1000}}, std::nullopt, true},
+        {"root", {true, 0, {0}}, std::nullopt, true},
+        {"member by a supplementary group", {true, 1000, {1000, 24, kVek}}, kVek, true},
+        {"member by the real group", {true, 1000, {kVek}}, kVek, true},
+        {"not a member", {true, 1000, {1000, 24}}, kVek, false},
+        {"no vek group on the system", {true, 1000, {1000, kVek}}, std::nullopt, false},
+        {"no groups at all", {true, 1000, {}}, kVek, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(vek::os::MayKeepRaisedPrivileges(c.caller, c.group), c.keep);
     }
 }
 

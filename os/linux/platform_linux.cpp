@@ -33,6 +33,7 @@
 #include "os/linux/capabilities.h"
 #include "os/linux/dmi.h"
 #include "os/linux/i2c_dev.h"
+#include "os/linux/privileges.h"
 #include "os/os.h"
 
 namespace vek::os {
@@ -173,6 +174,7 @@ uint32_t Start(void*) {
     return VEK_HOST_DRIVER_UNSUPPORTED;
 #else
     if (g_channel.port >= 0) return VEK_HOST_DRIVER_READY;
+    ConfineRaisedPrivileges();
     g_channel.port = open("/dev/port", O_RDWR | O_CLOEXEC);
     if (g_channel.port >= 0) return VEK_HOST_DRIVER_READY;
     return errno == ENOENT ? VEK_HOST_DRIVER_NO_FILE : VEK_HOST_DRIVER_START_FAILED;
