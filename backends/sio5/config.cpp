@@ -5,6 +5,7 @@
 #include <iterator>
 #include <span>
 
+#include "backends/superio/kernel_route.h"
 #include "api/library.h"
 #include "backends/sio5/sio5.h"
 
@@ -320,6 +321,7 @@ void Configure(DeviceContext& ctx) {
         ConfigMode config;
         Area(ctx).hwmIndexPort = HwmPortFromBase();
     }
+    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(Area(ctx).hwmIndexPort), superio::MONITOR_BLOCK_SIZE);
     if (ctx.isSecondary) ClaimOwnFamilies(ctx);
 }
 

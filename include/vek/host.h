@@ -236,6 +236,9 @@ typedef struct vek_host_platform {
      * block at io_base: kind VEK_HOST_HWMON_*, input index as the driver numbers
      * it (from 1). 0 and *value set, else nonzero (no such reading). */
     uint32_t (*hwmon_read)(void* user, uint16_t io_base, uint32_t kind, uint32_t index, int32_t* value);
+    /* The PC speaker through its kernel driver: a tone at hz, 0 silences it.
+     * 0 done, nonzero when the driver's device cannot be used. */
+    uint32_t (*speaker_tone)(void* user, uint32_t hz);
 } vek_host_platform;
 
 /*
