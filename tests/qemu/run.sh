@@ -91,7 +91,10 @@ fi
 if [ "$mode" = kernel ]; then
   # The controller's own driver bound, its adapter open to user space, and a
   # kernel client reading one EEPROM for as long as the checks run.
-  for m in i2c-smbus i2c-i801 i2c-dev at24; do insmod /vek/$m.ko || failed=1; done
+  for m in i2c-smbus i2c-i801 i2c-dev; do insmod /vek/$m.ko || failed=1; done
+  # One byte per read: on QEMU's controller the kernel's interrupt-driven I2C
+  # block read loses the last byte of every longer read.
+  insmod /vek/at24.ko io_limit=1 || failed=1
   bus=
   for a in /sys/bus/i2c/devices/i2c-*; do
     grep -q "SMBus I801" "$a/name" 2>/dev/null && bus=${a##*/i2c-}
@@ -100,12 +103,14 @@ if [ "$mode" = kernel ]; then
   echo 24c02 0x57 > /sys/bus/i2c/devices/i2c-$bus/new_device
   eeprom=/sys/bus/i2c/devices/$bus-0057/eeprom
   /vek/vek_guest_test pattern "$eeprom" || { echo "FAIL pattern into the kernel's EEPROM"; failed=1; }
+  echo "kernel reader alone:"
+  /vek/vek_guest_test reader "$eeprom" /tmp/stop 5 || failed=1
   /vek/vek_guest_test reader "$eeprom" /tmp/stop &
   reader=$!
   /vek/vek_guest_test kernel "@PRODUCT@" "@VENDOR@" "@VERSION@" "@SERIAL@" || failed=1
-  /vek/vek_guest_test measure || failed=1
   touch /tmp/stop
   wait $reader || { echo "FAIL kernel reader saw wrong bytes or failed reads"; failed=1; }
+  /vek/vek_guest_test measure || failed=1
   errors=$(dmesg | grep -i i801 | grep -c -i -E "error|fail|timeout|collision|busy")
   echo "kernel log: $errors i801 error lines"
   [ "$errors" = 0 ] || { dmesg | grep -i i801; failed=1; }
@@ -134,7 +139,7 @@ boot() { # seconds allowed, cpu, extra kernel arguments
 }
 
 status=0
-# Together well under three minutes even on a busy two-core machine (TCG).
+# Together about three minutes on a busy two-core machine (TCG).
 boot 140 Nehalem "vek.mode=smbus vek.tjmax=100" || status=1
 boot 50 Penryn "vek.mode=cpu vek.tjmax=90" || status=1
 boot 110 Nehalem "vek.mode=kernel vek.tjmax=100" || status=1
