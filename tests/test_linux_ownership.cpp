@@ -147,7 +147,9 @@ TEST(LinuxOwnership, ResourceOwnersThroughTheSeam) {
         char name[32] = "untouched";
         EXPECT_EQ(os::HostResourceOwner(os::OwnershipProbe(t.root()), c.resource, c.a, c.b, name, sizeof name),
                   c.owner);
-        if (c.resource <= VEK_HOST_RES_SPEAKER) EXPECT_STREQ(name, c.driver);
+        if (c.resource <= VEK_HOST_RES_SPEAKER) {
+            EXPECT_STREQ(name, c.driver);
+        }
     }
 }
 
