@@ -50,9 +50,9 @@ protected:
         }));
         vek_host_platform p = board->machine().platform();
         p.resource_owner = [](void*, uint32_t resource, uint32_t a, uint32_t b, char* driver, uint32_t size) {
+            if (resource != VEK_HOST_RES_SMBUS) return VEK_HOST_OWNER_NONE; // the board's other chips ask too
             Service& s = *g_service;
             ++s.ownerQueries;
-            EXPECT_EQ(resource, VEK_HOST_RES_SMBUS);
             s.pci = a;
             s.location = b;
             std::snprintf(driver, size, "%s", s.owner == VEK_HOST_OWNER_KERNEL ? "i801_smbus" : "");
