@@ -1,6 +1,7 @@
 // Hardware-monitor exports: owner-list routing, the CPU-temperature rule with
 // the processor's digital thermal sensor, and the PC speaker.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
@@ -8,7 +9,9 @@
 #include <limits>
 
 #include "api/frame.h"
+#include "backends/superio/kernel_route.h"
 #include "hal/hal.h"
+#include "hal/kernel_owner.h"
 
 using namespace vek;
 using namespace vek::frame;
@@ -47,9 +50,16 @@ constexpr Kinds kVoltageKinds = {KIND_SIO1, KIND_SIO2, KIND_EC, KIND_EC_ALT, KIN
 constexpr Kinds kFanDutyKinds = {KIND_SIO1, KIND_SIO2, KIND_EC, KIND_EC_ALT, KIND_SIO5, KIND_EC100};
 constexpr Kinds kSmartFanKinds = {KIND_SIO1, KIND_EC, KIND_EC_ALT, KIND_SIO5, KIND_EC100};
 
+// A Super I/O whose monitor block a kernel hwmon driver owns is left to it.
+bool MonitorHeldByKernel(const Route& route) {
+    const bool superIo = route.kind == KIND_SIO1 || route.kind == KIND_SIO2 || route.kind == KIND_SIO5;
+    return superIo && route.ctx != nullptr && superio::MonitorHeldByKernel(*route.ctx);
+}
+
 template <class Fn, class... Args>
 uint32_t CallServing(Kinds kinds, Fn BackendOps::*routine, const Route& route, Args... args) {
     if (std::find(kinds.begin(), kinds.end(), route.kind) == kinds.end()) return VEK_ERR_UNSUPPORTED;
+    if (MonitorHeldByKernel(route)) return VEK_ERR_UNSUPPORTED;
     return CallRoute(routine, route, args...);
 }
 
@@ -119,7 +129,8 @@ uint32_t CpuTemperatureIndex0(double* value) {
     if (ctx != nullptr) {
         switch (ctx->chipKind) {
         case KIND_SIO1: case KIND_SIO2: case KIND_SIO5:
-            result = Call(&BackendOps::cpuTemperature, ctx->chipKind, *ctx, value);
+            if (!superio::MonitorHeldByKernel(*ctx))
+                result = Call(&BackendOps::cpuTemperature, ctx->chipKind, *ctx, value);
             break;
         case KIND_EC: case KIND_EC_ALT:
             result = ChipsetUsesProcessorSensor(p.chipsetId)
@@ -177,7 +188,26 @@ constexpr Note kNotes[] = {
 };
 static_assert(std::size(kNotes) == 37);
 
-void ToneOn(double hz) {
+// pcspkr or snd-pcsp program the same PIT channel and port 0x61 under their
+// own lock: while either is loaded, tones go through its input device or are
+// refused (10), never to the ports beside it.
+enum class ToneRoute { Ports, Kernel, Refused };
+
+ToneRoute SpeakerRoute() {
+    const hal::KernelOwner owner = hal::OwnerOf(VEK_HOST_RES_SPEAKER, 0, 0);
+    if (!owner.claimed) return ToneRoute::Ports;
+    if (hal::Platform().speaker_tone != nullptr) return ToneRoute::Kernel;
+    static std::atomic<bool> said{false};
+    if (!said.exchange(true)) hal::ReportRefusal("the PC speaker", owner, "tones answer 10");
+    return ToneRoute::Refused;
+}
+
+uint32_t KernelTone(double hz) {
+    const vek_host_platform& p = hal::Platform();
+    return p.speaker_tone(p.user, uint32_t(std::lround(hz))) == 0 ? VEK_OK : VEK_ERR_UNSUPPORTED;
+}
+
+void PortToneOn(double hz) {
     const uint32_t divisor = uint32_t(kPitHz / hz);
     hal::WritePortByte(PIT_CONTROL, PIT_CH2_SQUARE_WAVE_LOHI);
     hal::WritePortByte(PIT_CHANNEL2, uint8_t(divisor));
@@ -188,10 +218,29 @@ void ToneOn(double hz) {
         hal::WritePortByte(SPEAKER_PORT, uint8_t(gate | SPEAKER_GATE_AND_DATA));
 }
 
-void ToneOff() {
+void PortToneOff() {
     uint8_t gate = 0;
     hal::ReadPortByte(SPEAKER_PORT, &gate);
     hal::WritePortByte(SPEAKER_PORT, uint8_t(gate & ~SPEAKER_GATE_AND_DATA));
+}
+
+// 0, or 10 when the speaker belongs to a kernel driver that cannot be used.
+uint32_t ToneOn(double hz) {
+    switch (SpeakerRoute()) {
+    case ToneRoute::Ports: PortToneOn(hz); return VEK_OK;
+    case ToneRoute::Kernel: return KernelTone(hz);
+    case ToneRoute::Refused: break;
+    }
+    return VEK_ERR_UNSUPPORTED;
+}
+
+uint32_t ToneOff() {
+    switch (SpeakerRoute()) {
+    case ToneRoute::Ports: PortToneOff(); return VEK_OK;
+    case ToneRoute::Kernel: return KernelTone(0);
+    case ToneRoute::Refused: break;
+    }
+    return VEK_ERR_UNSUPPORTED;
 }
 
 uint32_t CheckSpeakerIs(uint32_t word) {
@@ -331,7 +380,7 @@ VEK_RESULT VEK_CALL VEK_HWM_PlayNote(uint32_t octave, uint32_t degree, uint32_t 
     const double us = double(Primary().beatMs) * beats * 1000.0;
     if (std::isnan(us)) return VEK_ERR_SPEAKER_ARGUMENT;
     if (us > kMaxToneUs) return VEK_ERR_ARGUMENT;
-    ToneOn(note->hz);
+    if (uint32_t r = ToneOn(note->hz)) return r;
     hal::Delay(us <= 0 ? 0 : int64_t(us));
     ToneOff();
     return VEK_OK;
@@ -350,7 +399,7 @@ VEK_RESULT VEK_CALL VEK_HWM_SetBeep(double hz, int32_t seconds) {
         return VEK_OK;
     }
     if (!BeepHzInRange(hz)) return VEK_ERR_SPEAKER_ARGUMENT;
-    ToneOn(hz);
+    if (uint32_t r = ToneOn(hz)) return r;
     hal::Delay(int64_t(seconds) * 1000000);
     ToneOff();
     return VEK_OK;
@@ -359,14 +408,12 @@ VEK_RESULT VEK_CALL VEK_HWM_SetBeep(double hz, int32_t seconds) {
 VEK_RESULT VEK_CALL VEK_HWM_StartBeep(double hz) {
     if (uint32_t r = CheckSpeakerIs(SPEAKER_PC)) return r;
     if (!BeepHzInRange(hz)) return VEK_ERR_SPEAKER_ARGUMENT;
-    ToneOn(hz);
-    return VEK_OK;
+    return ToneOn(hz);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_StopBeep(void) {
     if (uint32_t r = CheckSpeakerIs(SPEAKER_PC)) return r;
-    ToneOff();
-    return VEK_OK;
+    return ToneOff();
 }
 
 } // extern "C"

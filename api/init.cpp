@@ -10,6 +10,7 @@
 #include "hal/platform_slot.h"
 #include "os/os.h"
 #include "platform/identity.h"
+#include "smbus/kernel_route.h"
 #include "smbus/locate.h"
 #include "vek/vek.h"
 
@@ -215,6 +216,7 @@ VEK_RESULT VEK_CALL VEK_API_Uninit(void) {
     lib.released.store(true);
     const bool held = os::LockIsOpen() && os::LockAcquireFor(kTeardownWaitMs);
     hal::ZkecClose();
+    smbus::ReleaseKernelRoutes();
     if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
     lib.primary.state = -1;
     if (held) os::LockRelease();

@@ -20,6 +20,9 @@ install(TARGETS vekctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES packaging/vekctl.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES packaging/vekctl.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
   RENAME vekctl)
+# Non-root use: the vek group's setup script and its udev rule for /dev/i2c-*.
+install(FILES packaging/60-vek-i2c.rules DESTINATION ${CMAKE_INSTALL_DATADIR}/vek)
+install(PROGRAMS packaging/vek-privileges.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/vek)
 
 # pkg-config: vek (the library) and vek-sim (the simulated boards). The prefix
 # is found from the file's own place, so a staged or moved tree still works.

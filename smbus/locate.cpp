@@ -1,6 +1,7 @@
 #include "smbus/locate.h"
 
 #include "hal/hal.h"
+#include "smbus/kernel_route.h"
 
 namespace vek::smbus {
 namespace {
@@ -81,7 +82,8 @@ uint32_t ControllerPciAddress(const SmbusHost& h) {
 
 } // namespace
 
-void LocateSmbusController(DeviceContext& ctx) {
+namespace {
+void Locate(DeviceContext& ctx) {
     SmbusHost& h = ctx.smbus;
     const uint16_t keptBase = h.ioBase;
     const uint32_t keptLocated = h.located;
@@ -111,6 +113,13 @@ void LocateSmbusController(DeviceContext& ctx) {
         h.ioBase = uint16_t(base & 0xFFF0);
     }
     h.located = 1;
+}
+} // namespace
+
+// Then who drives it: the library, or the kernel's driver through the platform.
+void LocateSmbusController(DeviceContext& ctx) {
+    Locate(ctx);
+    AttachKernelRoute(ctx);
 }
 
 uint16_t ReadSmbusConfigWord(const DeviceContext& ctx, uint32_t offset) {

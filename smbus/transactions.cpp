@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "hal/hal.h"
+#include "smbus/kernel_route.h"
 #include "vek/vek.h"
 
 namespace vek::smbus {
@@ -438,19 +439,54 @@ uint32_t I2cBlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command,
 
 } // namespace
 
+// Each transaction goes to the kernel's driver when it owns the controller,
+// else to the registers.
 const SmbusOps& Ops() {
     static const SmbusOps ops{
-        .quick = &Quick,
-        .byteData = &ByteData,
-        .wordData = &WordData,
-        .processCall = &ProcessCall,
-        .blockRead = &BlockRead,
-        .blockWrite = &BlockWrite,
-        .i2cBlockRead = &I2cBlockRead,
-        .i2cBlockWrite = &I2cBlockWrite,
-        .sendByte = &SendByte,
-        .receiveByte = &ReceiveByte,
-        .eeprom = &Eeprom,
+        .quick = [](DeviceContext& c, uint8_t a, uint32_t d) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->quick(c, a, d) : Quick(c, a, d);
+        },
+        .byteData = [](DeviceContext& c, uint32_t rd, uint8_t a, uint8_t cmd, uint8_t* v) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->byteData(c, rd, a, cmd, v) : ByteData(c, rd, a, cmd, v);
+        },
+        .wordData = [](DeviceContext& c, uint32_t rd, uint8_t a, uint8_t cmd, uint32_t* v) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->wordData(c, rd, a, cmd, v) : WordData(c, rd, a, cmd, v);
+        },
+        .processCall = [](DeviceContext& c, uint8_t a, uint8_t cmd, uint16_t sent, uint32_t* got) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->processCall(c, a, cmd, sent, got) : ProcessCall(c, a, cmd, sent, got);
+        },
+        .blockRead = [](DeviceContext& c, uint8_t a, uint8_t cmd, int32_t* n, uint8_t* d) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->blockRead(c, a, cmd, n, d) : BlockRead(c, a, cmd, n, d);
+        },
+        .blockWrite = [](DeviceContext& c, uint8_t a, uint8_t cmd, int32_t n, const uint8_t* d) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->blockWrite(c, a, cmd, n, d) : BlockWrite(c, a, cmd, n, d);
+        },
+        .i2cBlockRead = [](DeviceContext& c, uint8_t a, uint8_t cmd, uint8_t n, uint8_t* d) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->i2cBlockRead(c, a, cmd, n, d) : I2cBlockRead(c, a, cmd, n, d);
+        },
+        .i2cBlockWrite = [](DeviceContext& c, uint8_t a, uint8_t cmd, uint8_t n, const uint8_t* d) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->i2cBlockWrite(c, a, cmd, n, d) : I2cBlockWrite(c, a, cmd, n, d);
+        },
+        .sendByte = [](DeviceContext& c, uint8_t a, uint8_t v) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->sendByte(c, a, v) : SendByte(c, a, v);
+        },
+        .receiveByte = [](DeviceContext& c, uint8_t a, uint8_t* v) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->receiveByte(c, a, v) : ReceiveByte(c, a, v);
+        },
+        .eeprom = [](DeviceContext& c, uint32_t mode, uint8_t a, uint16_t off, int32_t n, uint8_t* b) {
+            const SmbusOps* k = KernelOps(c);
+            return k ? k->eeprom(c, mode, a, off, n, b) : Eeprom(c, mode, a, off, n, b);
+        },
     };
     return ops;
 }

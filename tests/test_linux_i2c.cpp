@@ -35,6 +35,7 @@ struct FakeI2cDev {
     uint16_t selected = 0;      // I2C_SLAVE
     std::array<uint8_t, 256> registers{};
     uint8_t pointer = 0;
+    uint8_t blockCount = 32;    // what the slave answers to an SMBus block read
 
     struct Message {
         uint16_t addr, flags;
@@ -85,6 +86,14 @@ struct FakeI2cDev {
             if (read) s->data->byte = registers[s->command];
             else registers[s->command] = s->data->byte;
             return 0;
+        case I2C_SMBUS_WORD_DATA:
+            if (read) s->data->word = uint16_t(registers[s->command] | registers[uint8_t(s->command + 1)] << 8);
+            else registers[s->command] = uint8_t(s->data->word), registers[uint8_t(s->command + 1)] = uint8_t(s->data->word >> 8);
+            return 0;
+        case I2C_SMBUS_BLOCK_DATA: // the slave sends its count, then that many bytes
+            if (read) s->data->block[0] = blockCount;
+            else if (s->data->block[0] == 0 || s->data->block[0] > I2C_SMBUS_BLOCK_MAX) return errno = EINVAL, -1;
+            [[fallthrough]];
         case I2C_SMBUS_I2C_BLOCK_DATA:
             for (int i = 0; i < s->data->block[0]; ++i) {
                 if (read) s->data->block[1 + i] = registers[uint8_t(s->command + i)];
@@ -131,7 +140,7 @@ protected:
     }
     void TearDown() override {
         os::SetI2cIoctl(nullptr);
-        os::SetI2cRoots("/sys/class/i2c-adapter", "/dev");
+        os::SetI2cRoots("", "/dev");
         os::SetI2cConfigFile("/etc/vek/i2c.conf");
         unsetenv("VEK_I2C_MAP");
         g_fake = nullptr;
@@ -200,6 +209,68 @@ TEST_F(LinuxI2c, AcpiNodeOfTheControllerDeviceCounts) {
     EXPECT_EQ(os::ResolveI2cController(1), -1);
     os::SetI2cRoots((root / "missing").string(), (root / "dev").string());
     EXPECT_EQ(os::ResolveI2cController(0), -1);
+}
+
+// The bus listing as the kernel lays it out: i2c-N links into the device tree,
+// client entries beside them, ACPI companions on the controller devices.
+TEST_F(LinuxI2c, BusListingMatchesFirmwareIdentity) {
+    struct Controller {
+        int bus;
+        const char* device; // below /sys/devices; the adapter sits in it
+        const char* acpi;   // companion of the device (nullptr: none)
+        const char* hid;
+        int acpiLevel;      // 1: on the device itself, 2: on its parent
+    };
+    const std::vector<Controller> intel{
+        {0, "pci0000:00/0000:00:1f.3", "\\_SB_.PCI0.SBUS", "", 1},
+        {7, "pci0000:00/0000:00:15.0/i2c_designware.0", "\\_SB_.PCI0.I2C0", "", 2},
+        {8, "pci0000:00/0000:00:15.1/i2c_designware.1", "\\_SB_.PCI0.I2C1", "", 2},
+    };
+    const std::vector<Controller> amd{
+        {0, "pci0000:00/0000:00:14.0", nullptr, "", 1},
+        {2, "platform/AMDI0010:01", "\\_SB_.I2CB", "AMDI0010", 1},
+        {1, "platform/AMDI0010:00", "\\_SB_.I2CA", "AMDI0010", 1},
+    };
+    const std::vector<Controller> lettersWithoutAmd{{4, "platform/ACPI0001:00", "\\_SB_.I2CA", "ACPI0001", 1}};
+    const struct {
+        const char* what;
+        const std::vector<Controller>* tree;
+        const char* env;
+        int i2c0, i2c1;
+    } cases[] = {
+        {"Intel LPSS: the PCI function's ACPI node above the DesignWare child", &intel, nullptr, 7, 8},
+        {"AMD: I2CA and I2CB by their HID", &amd, nullptr, 1, 2},
+        {"letter names only for AMD's controllers", &lettersWithoutAmd, nullptr, -1, -1},
+        {"override by ACPI path", &intel, "I2C0=\\_SB_.PCI0.I2C1;I2C1=\\_sb_.pci0.sbus", 8, 0},
+        {"override by PCI address, with and without the domain", &intel, "I2C0=0000:00:15.1;I2C1=00:1f.3", 8, 0},
+        {"override by a PCI address or ACPI path nothing sits at", &intel, "I2C0=00:16.0;I2C1=\\_SB_.PCI0.I2C9", -1,
+         -1},
+    };
+    const fs::path listing = root / "sys" / "bus" / "i2c" / "devices";
+    os::SetI2cRoots(listing.string(), (root / "dev").string());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(root / "sys");
+        fs::create_directories(listing);
+        for (const Controller& ctl : *c.tree) {
+            const fs::path device = root / "sys" / "devices" / ctl.device;
+            const std::string adapter = "i2c-" + std::to_string(ctl.bus);
+            fs::create_directories(device / adapter);
+            std::ofstream(device / adapter / "name") << "Synopsys DesignWare I2C adapter\n";
+            if (ctl.acpi) {
+                const fs::path node = (ctl.acpiLevel == 2 ? device.parent_path() : device) / "firmware_node";
+                fs::create_directories(node);
+                std::ofstream(node / "path") << ctl.acpi << "\n";
+                std::ofstream(node / "hid") << ctl.hid << "\n";
+            }
+            fs::create_directory_symlink(device / adapter, listing / adapter);
+            fs::create_directory_symlink(device, listing / (std::to_string(ctl.bus) + "-0050")); // a client
+        }
+        if (c.env) setenv("VEK_I2C_MAP", c.env, 1);
+        else unsetenv("VEK_I2C_MAP");
+        EXPECT_EQ(os::ResolveI2cController(0), c.i2c0);
+        EXPECT_EQ(os::ResolveI2cController(1), c.i2c1);
+    }
 }
 
 // ---- open ----
@@ -295,51 +366,89 @@ TEST_F(LinuxI2c, KernelFailuresBecomeTransferStatuses) {
     os::I2cClose(nullptr);
 }
 
-// An adapter without plain I2C transfers gets the SMBus commands that carry
-// the same bytes; anything else fails without reaching the bus.
+// An adapter without plain I2C transfers gets the SMBus transaction that puts
+// the same bytes on the wire, as far as the adapter offers one; anything else
+// fails without reaching the bus. i801 offers I2C block transfers, piix4 only
+// word data and counted blocks.
 TEST_F(LinuxI2c, SmbusOnlyAdaptersCarryWhatSmbusCanExpress) {
-    fake.functions = I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_I2C_BLOCK;
-    void* h = OpenSlave();
-    ASSERT_NE(h, nullptr);
+    constexpr unsigned long kI801 = I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_WORD_DATA |
+                                    I2C_FUNC_SMBUS_BLOCK_DATA | I2C_FUNC_SMBUS_I2C_BLOCK;
+    constexpr unsigned long kPiix4 =
+        I2C_FUNC_SMBUS_BYTE | I2C_FUNC_SMBUS_BYTE_DATA | I2C_FUNC_SMBUS_WORD_DATA | I2C_FUNC_SMBUS_BLOCK_DATA;
+    std::vector<uint8_t> block32{0x60, 32}, counted32{32};
+    for (uint8_t i = 0; i < 32; ++i) block32.push_back(uint8_t(0xC0 + i)), counted32.push_back(uint8_t(0xC0 + i));
     const struct {
         const char* what;
+        unsigned long functions;
         std::vector<uint8_t> write;
         uint32_t rlen;
         uint32_t size;   // SMBus transaction, 0 = none sent
         uint8_t readWrite;
         uint32_t status;
         std::vector<uint8_t> read;
+        uint32_t moved;
     } cases[] = {
-        {"byte-data write", {0x40, 0x5A}, 0, I2C_SMBUS_BYTE_DATA, I2C_SMBUS_WRITE, 0, {}},
-        {"byte-data read", {0x40}, 1, I2C_SMBUS_BYTE_DATA, I2C_SMBUS_READ, 0, {0x5A}},
-        {"block write", {0x41, 1, 2, 3}, 0, I2C_SMBUS_I2C_BLOCK_DATA, I2C_SMBUS_WRITE, 0, {}},
-        {"block read", {0x40}, 4, I2C_SMBUS_I2C_BLOCK_DATA, I2C_SMBUS_READ, 0, {0x5A, 1, 2, 3}},
-        {"send byte", {0x42}, 0, I2C_SMBUS_BYTE, I2C_SMBUS_WRITE, 0, {}},
-        {"receive byte", {}, 1, I2C_SMBUS_BYTE, I2C_SMBUS_READ, 0, {2}},
-        {"33-byte read", {0x40}, 33, 0, 0, 4, {}},
-        {"multi-byte plain read", {}, 2, 0, 0, 4, {}},
-        {"two-byte register", {0x00, 0x40}, 1, 0, 0, 4, {}},
+        {"byte-data write", kI801, {0x40, 0x5A}, 0, I2C_SMBUS_BYTE_DATA, I2C_SMBUS_WRITE, 0, {}, 2},
+        {"byte-data read", kI801, {0x40}, 1, I2C_SMBUS_BYTE_DATA, I2C_SMBUS_READ, 0, {0x5A}, 2},
+        {"I2C block write", kI801, {0x41, 1, 2, 3}, 0, I2C_SMBUS_I2C_BLOCK_DATA, I2C_SMBUS_WRITE, 0, {}, 4},
+        {"I2C block read", kI801, {0x40}, 4, I2C_SMBUS_I2C_BLOCK_DATA, I2C_SMBUS_READ, 0, {0x5A, 1, 2, 3}, 5},
+        {"send byte", kI801, {0x42}, 0, I2C_SMBUS_BYTE, I2C_SMBUS_WRITE, 0, {}, 1},
+        {"receive byte", kI801, {}, 1, I2C_SMBUS_BYTE, I2C_SMBUS_READ, 0, {2}, 1},
+        {"32-byte block write: command, count, 32 bytes", kI801, block32, 0, I2C_SMBUS_BLOCK_DATA, I2C_SMBUS_WRITE, 0,
+         {}, 34},
+        {"32-byte block read: count byte and 32 bytes", kI801, {0x60}, 33, I2C_SMBUS_BLOCK_DATA, I2C_SMBUS_READ, 0,
+         counted32, 34},
+        {"two bytes without I2C block: word data", kPiix4, {0x60}, 2, I2C_SMBUS_WORD_DATA, I2C_SMBUS_READ, 0,
+         {0xC0, 0xC1}, 3},
+        {"word write without I2C block", kPiix4, {0x44, 0x11, 0x22}, 0, I2C_SMBUS_WORD_DATA, I2C_SMBUS_WRITE, 0, {}, 3},
+        {"short counted write without I2C block", kPiix4, {0x48, 2, 7, 8}, 0, I2C_SMBUS_BLOCK_DATA, I2C_SMBUS_WRITE,
+         0, {}, 4},
+        {"uncounted write without I2C block", kPiix4, {0x48, 9, 7, 8}, 0, 0, 0, 4, {}, 0},
+        {"four bytes without I2C block", kPiix4, {0x40}, 4, 0, 0, 4, {}, 0},
+        {"32 data bytes without a count", kI801, std::vector<uint8_t>(34, 1), 0, 0, 0, 4, {}, 0},
+        {"34-byte read", kI801, {0x40}, 34, 0, 0, 4, {}, 0},
+        {"multi-byte plain read", kI801, {}, 2, 0, 0, 4, {}, 0},
+        {"two-byte register", kI801, {0x00, 0x40}, 1, 0, 0, 4, {}, 0},
     };
+    AddAdapter(3, "I2C0");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        fake.functions = c.functions;
+        void* h = nullptr;
+        ASSERT_EQ(os::I2cOpen(0, kSlave, &h), 0u);
         fake.requests.clear();
         std::vector<uint8_t> in(c.rlen);
         uint32_t moved = 99;
         EXPECT_EQ(os::I2cTransfer(h, c.write.data(), uint32_t(c.write.size()), in.data(), c.rlen, &moved), c.status);
+        EXPECT_EQ(moved, c.moved);
+        os::I2cClose(h);
         if (c.size == 0) {
             EXPECT_TRUE(fake.requests.empty());
-            EXPECT_EQ(moved, 0u);
             continue;
         }
         ASSERT_EQ(fake.requests.size(), 1u);
         EXPECT_EQ(fake.requests[0].code, static_cast<unsigned long>(I2C_SMBUS));
         EXPECT_EQ(fake.requests[0].smbus.size, c.size);
         EXPECT_EQ(fake.requests[0].smbus.read_write, c.readWrite);
-        EXPECT_EQ(moved, c.write.size() + c.rlen);
+        EXPECT_EQ(fake.requests[0].smbus.command, c.write.empty() ? 0 : c.write[0]);
         EXPECT_EQ(in, c.read);
     }
+    EXPECT_EQ(fake.registers[0x44], 0x11) << "word data goes low byte first";
+    EXPECT_EQ(fake.registers[0x45], 0x22);
+    EXPECT_EQ(fake.registers[0x49], 8);
+
+    fake.functions = kI801;
+    void* h = nullptr;
+    ASSERT_EQ(os::I2cOpen(0, kSlave, &h), 0u);
+    const uint8_t reg = 0x60;
+    uint8_t reply[33] = {};
+    uint32_t moved = 0;
+    fake.blockCount = 5;
+    EXPECT_EQ(os::I2cTransfer(h, &reg, 1, reply, 33, &moved), 1u) << "a short block is a partial transfer";
+    EXPECT_EQ(moved, 7u) << "command, count byte and five data bytes";
+    EXPECT_EQ(reply[0], 5);
+    EXPECT_EQ(reply[5], 0xC4);
     fake.failWith = ENXIO;
-    const uint8_t reg = 0x40;
     uint8_t b;
     EXPECT_EQ(os::I2cTransfer(h, &reg, 1, &b, 1, nullptr), 2u);
     os::I2cClose(h);

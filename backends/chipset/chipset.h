@@ -11,6 +11,7 @@ namespace vek::chipset {
 // ---- watchdog I/O block; its base is the 16-bit word at config offset 0x84
 // of the function that holds the SMBus base (the LPC bridge on SCH parts) ----
 inline constexpr uint32_t CFG_WDT_BASE = 0x84;
+inline constexpr uint16_t WDT_BLOCK_SIZE = 0x40;
 inline constexpr uint16_t WDT_PRELOAD1 = 0x00; // first-stage preload (32-bit)
 inline constexpr uint16_t WDT_PRELOAD2 = 0x04; // second-stage preload (32-bit)
 inline constexpr uint16_t WDT_RELOAD0 = 0x0C;  // unlock sequence goes here

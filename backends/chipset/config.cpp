@@ -5,6 +5,7 @@
 
 #include "backends/chipset/chipset.h"
 #include "hal/hal.h"
+#include "hal/kernel_owner.h"
 #include "smbus/locate.h"
 
 namespace vek::chipset {
@@ -73,6 +74,15 @@ void ConfigureWatchdog(DeviceContext& ctx, const ChipsetRow& row) {
     ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {WDT_MAX_SECONDS, WDT_MAX_MINUTES}, .unit = 0,
                          .count = 0, .running = 0};
     ctx.caps[CAP_WDT] = (row.offersWatchdog && a.wdtBlockBase != 0) ? 1 : 0;
+    // A kernel watchdog driver keeps its own timer running in this block; the
+    // library neither restarts nor stops it beside the driver.
+    if (ctx.caps[CAP_WDT] != 0) {
+        const hal::KernelOwner owner = hal::OwnerOf(VEK_HOST_RES_WATCHDOG, a.wdtBlockBase, WDT_BLOCK_SIZE);
+        if (owner.claimed) {
+            ctx.caps[CAP_WDT] = 0;
+            hal::ReportRefusal("the chipset watchdog", owner, "use /dev/watchdog; the watchdog functions answer 10");
+        }
+    }
 }
 
 void ConfigureGpioBlock(DeviceContext& ctx) {

@@ -61,12 +61,16 @@ void WindowWrite(uint8_t reg, uint8_t value) { OutByte(uint16_t(EC_WINDOW_BASE +
 // A wait that gives up does not stop the sequence: the EC either catches up or
 // the caller gets whatever the data port floats at.
 
+// Beside the kernel's EC driver only RAM bytes pass, through the kernel;
+// other commands are never sent.
 void AcpiEcCommand(uint8_t command) {
+    if (CurrentEcPortRoute() != EcPortRoute::Ports) return;
     WaitInputFree(EC_COMMAND_PORT);
     OutByte(EC_COMMAND_PORT, command);
 }
 
 void AcpiEcWrite(uint8_t reg, uint8_t value) {
+    if (CurrentEcPortRoute() != EcPortRoute::Ports) return KernelEcWrite(reg, value);
     AcpiEcCommand(EC_CMD_WRITE);
     WaitInputFree(EC_COMMAND_PORT);
     OutByte(EC_DATA_PORT, reg);
@@ -75,6 +79,7 @@ void AcpiEcWrite(uint8_t reg, uint8_t value) {
 }
 
 uint8_t AcpiEcRead(uint8_t reg) {
+    if (CurrentEcPortRoute() != EcPortRoute::Ports) return KernelEcRead(reg);
     AcpiEcCommand(EC_CMD_READ);
     WaitInputFree(EC_COMMAND_PORT);
     OutByte(EC_DATA_PORT, reg);

@@ -81,6 +81,16 @@ inline void WriteEcRegister(const DeviceContext& ctx, Slot slot, uint32_t value)
 // Configuration of a ChipKind 3/11 context (fills the area, gpioSets, caps).
 void Configure(DeviceContext& ctx);
 
+// Who carries the ACPI-style command interface (0x62/0x66): the ports, the
+// kernel's EC driver (RAM bytes only), or nobody (a kernel driver owns the
+// ports and offers no interface). Chosen at configuration; on a board that
+// reaches its registers there, a refusal clears the EC families (10).
+enum class EcPortRoute { Ports, Kernel, Refused };
+EcPortRoute ChooseEcPortRoute(DeviceContext& ctx);
+EcPortRoute CurrentEcPortRoute();
+uint8_t KernelEcRead(uint8_t reg);
+void KernelEcWrite(uint8_t reg, uint8_t value);
+
 // Start routine of the kind-100 functions (wdtOwner 100): the watchdog on the
 // auxiliary channel. 10 on a board without it.
 uint32_t Kind100Start(DeviceContext& ctx);

@@ -40,6 +40,7 @@ bool WaitMailbox(const PollBudget& budget, uint8_t* status) {
 
 // Starts the transaction and waits for it; failure answers `error`.
 uint32_t Run(MailboxCommand command, const PollBudget& budget, uint32_t error) {
+    if (CurrentEcPortRoute() != EcPortRoute::Ports) return VEK_ERR_UNSUPPORTED; // no mailbox command beside the kernel
     AcpiEcCommand(command);
     uint8_t status = 0;
     return WaitMailbox(budget, &status) ? VEK_OK : error;
@@ -68,6 +69,7 @@ uint32_t AddressOnly(MailboxCommand command, uint8_t address) {
 
 uint32_t EcI2cRead(uint32_t addressing, uint32_t kind, uint8_t address, uint16_t reg, uint32_t length,
                    uint8_t* out) {
+    if (CurrentEcPortRoute() != EcPortRoute::Ports) return VEK_ERR_UNSUPPORTED; // no mailbox command beside the kernel
     if (length > EC_I2C_MAX_BLOCK || out == nullptr) return VEK_ERR_ARGUMENT;
     if (addressing != I2C_REG8 && addressing != I2C_REG16) return VEK_ERR_ARGUMENT;
     MailboxWrite(MB_ADDRESS, Address(address));

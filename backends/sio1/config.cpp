@@ -1,6 +1,7 @@
 // ChipKind 1 configuration: defaults, the subtype and board rows, then one
 // configuration-mode session that maps the GPIO pins and enables the watchdog,
 // and, when no board fixes it, a second one that reads the monitor's base.
+#include "backends/superio/kernel_route.h"
 #include "api/library.h"
 #include "backends/sio1/config.h"
 #include "hal/hal.h"
@@ -217,6 +218,7 @@ void Configure(DeviceContext& ctx) {
         a.hwmIndexPort = uint16_t(high * 256 + low + HWM_INDEX_OFFSET);
     }
     hal::GrantPorts(a.hwmIndexPort, 2); // the monitor's index/data pair
+    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(a.hwmIndexPort), superio::MONITOR_BLOCK_SIZE);
 }
 
 } // namespace vek::sio1

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "backends/superio/kernel_route.h"
 #include "api/library.h"
 #include "backends/sio2/sio2.h"
 
@@ -225,7 +226,8 @@ void Configure(DeviceContext& ctx) {
             Write(CR_MULTI_FUNCTION, uint8_t(Read(CR_MULTI_FUNCTION) & ~MF_KEEP_BIT0));
         }
     }
-    if (a.envBase != NO_BASE) {
+    superio::NoteMonitorBlock(ctx, a.envBase == NO_BASE ? 0 : a.envBase, superio::MONITOR_BLOCK_SIZE);
+    if (a.envBase != NO_BASE && !superio::MonitorHeldByKernel(ctx)) {
         if (a.voltageRegister[6] != 0) SetEnvBits(ctx, ENV_VBAT_CONTROL, VBAT_ENABLE);
         EnvWrite(ctx, ENV_ADC_ENABLE, 0xFF);
     }

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <span>
 
+#include "backends/superio/kernel_route.h"
 #include "api/library.h"
 #include "backends/sio5/sio5.h"
 
@@ -338,6 +339,7 @@ void Configure(DeviceContext& ctx) {
         Area(ctx).hwmIndexPort = HwmPortFromBase();
     }
     if (Area(ctx).hwmIndexPort != 0) hal::GrantPorts(Area(ctx).hwmIndexPort, 2); // index/data pair
+    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(Area(ctx).hwmIndexPort), superio::MONITOR_BLOCK_SIZE);
     if (ctx.isSecondary) ClaimOwnFamilies(ctx);
 }
 

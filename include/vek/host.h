@@ -107,6 +107,51 @@ typedef enum vek_host_identity {
 #define VEK_HOST_DRIVER_NETWORK      4u
 #define VEK_HOST_DRIVER_UNSUPPORTED  5u
 
+/* Resources asked of resource_owner, with what a and b carry. */
+#define VEK_HOST_RES_SMBUS        0u /* SMBus host controller: a PCI address (bus<<8|dev<<3|fn),
+                                        b I/O base | I/O size << 16 | 1 << 31 when a is only the
+                                        bridge holding the base */
+#define VEK_HOST_RES_EC           1u /* EC ports: a data port, b command port */
+#define VEK_HOST_RES_SIO_MONITOR  2u /* Super I/O hardware-monitor block: a base, b size */
+#define VEK_HOST_RES_SIO_GPIO     3u /* Super I/O GPIO block: a base, b size */
+#define VEK_HOST_RES_WATCHDOG     4u /* chipset watchdog block: a base, b size */
+#define VEK_HOST_RES_SPEAKER      5u /* ports 0x61, 0x42, 0x43: a and b unused */
+
+#define VEK_HOST_OWNER_NONE    0u /* nothing else drives it: the library may */
+#define VEK_HOST_OWNER_KERNEL  1u /* a kernel driver owns it (named in driver) */
+#define VEK_HOST_OWNER_HIDDEN  2u /* claimed, but the claimant cannot be seen */
+
+/* SMBus transfer kinds (the SMBus protocol of each transaction). */
+#define VEK_HOST_SMBUS_QUICK      0u
+#define VEK_HOST_SMBUS_BYTE       1u /* send byte (command is the byte) / receive byte */
+#define VEK_HOST_SMBUS_BYTE_DATA  2u
+#define VEK_HOST_SMBUS_WORD_DATA  3u
+#define VEK_HOST_SMBUS_PROC_CALL  4u /* writes word, reads the answer into word */
+#define VEK_HOST_SMBUS_BLOCK_DATA 5u
+#define VEK_HOST_SMBUS_I2C_BLOCK  6u /* no count byte on the wire */
+
+/* smbus_transfer status. */
+#define VEK_HOST_SMBUS_OK          0u
+#define VEK_HOST_SMBUS_NO_ACK      1u /* the slave did not answer */
+#define VEK_HOST_SMBUS_TIMEOUT     2u /* bus busy or stuck */
+#define VEK_HOST_SMBUS_FAILED      3u /* any other failure reported by the controller */
+#define VEK_HOST_SMBUS_UNSUPPORTED 4u /* the adapter does not offer this transfer */
+#define VEK_HOST_SMBUS_REFUSED     5u /* the address belongs to a kernel driver */
+
+typedef struct vek_host_smbus_transfer {
+    uint8_t read;      /* 1 read, 0 write; a quick command carries its direction bit here */
+    uint8_t kind;      /* VEK_HOST_SMBUS_* transfer kind */
+    uint8_t command;
+    uint8_t length;    /* block data bytes: written, or wanted (I2C block) / received (block) */
+    uint16_t word;     /* byte (low half) and word data, both directions; process call in and out */
+    uint8_t block[32];
+} vek_host_smbus_transfer;
+
+/* Hardware-monitor reading kinds: milli-degrees Celsius, millivolts, revolutions per minute. */
+#define VEK_HOST_HWMON_TEMPERATURE 0u
+#define VEK_HOST_HWMON_VOLTAGE     1u
+#define VEK_HOST_HWMON_FAN         2u
+
 typedef struct vek_host_platform {
     /* sizeof(vek_host_platform) as the caller compiled it; entries past it are absent. */
     uint32_t size;
@@ -171,6 +216,34 @@ typedef struct vek_host_platform {
     uint32_t (*i2c_transfer)(void* user, void* handle, const uint8_t* write, uint32_t wlen,
                              uint8_t* read, uint32_t rlen, uint32_t* transferred);
     void (*i2c_close)(void* user, void* handle);
+
+    /* ---- kernel ownership and the kernel's services (optional) ----
+     * Where the operating system's own drivers own a device, the library does not
+     * drive its registers beside them: it asks resource_owner first and then uses
+     * the matching service below, or refuses. Absent resource_owner means nothing
+     * else drives the hardware. */
+    /* VEK_HOST_OWNER_* for the resource (VEK_HOST_RES_*, arguments a and b as listed
+     * there); when driver is not null the owner's name is written there as
+     * NUL-terminated text of at most driver_size bytes. */
+    uint32_t (*resource_owner)(void* user, uint32_t resource, uint32_t a, uint32_t b, char* driver,
+                               uint32_t driver_size);
+    /* The SMBus host controller through its kernel driver. Open: 0 and *handle set,
+     * else nonzero (no adapter, no access). */
+    uint32_t (*smbus_open)(void* user, uint32_t pci_address, uint16_t io_base, void** handle);
+    /* One SMBus transfer to a 7-bit address; VEK_HOST_SMBUS_* status. */
+    uint32_t (*smbus_transfer)(void* user, void* handle, uint8_t address7, vek_host_smbus_transfer* transfer);
+    void (*smbus_close)(void* user, void* handle);
+    /* Embedded-controller RAM through the kernel's EC driver, one byte at an
+     * offset: 0 done, nonzero failed. */
+    uint32_t (*ec_ram_read)(void* user, uint8_t offset, uint8_t* value);
+    uint32_t (*ec_ram_write)(void* user, uint8_t offset, uint8_t value);
+    /* One reading of the kernel's hardware-monitor driver that owns the monitor
+     * block at io_base: kind VEK_HOST_HWMON_*, input index as the driver numbers
+     * it (from 1). 0 and *value set, else nonzero (no such reading). */
+    uint32_t (*hwmon_read)(void* user, uint16_t io_base, uint32_t kind, uint32_t index, int32_t* value);
+    /* The PC speaker through its kernel driver: a tone at hz, 0 silences it.
+     * 0 done, nonzero when the driver's device cannot be used. */
+    uint32_t (*speaker_tone)(void* user, uint32_t hz);
 } vek_host_platform;
 
 /*

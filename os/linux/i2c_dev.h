@@ -1,13 +1,21 @@
 // Platform I2C controllers on Linux, through the kernel's i2c-dev interface.
 //
-// A controller's friendly name ("I2C0", "I2C1") picks the adapter, first match
-// by bus number:
+// Adapters are listed in /sys/bus/i2c/devices (/sys/class/i2c-adapter only
+// when the former is missing). Adapter names are alike across controllers and
+// bus numbers change between boots, so a controller's friendly name ("I2C0",
+// "I2C1") picks its adapter by firmware identity, first match by bus number:
 //   1. an override: VEK_I2C_MAP="I2C0=<adapter>;I2C1=<adapter>" in the
-//      environment, else a line "I2C0 = <adapter>" in /etc/vek/i2c.conf, where
-//      <adapter> is a bus number ("3" or "i2c-3") or an adapter's exact name;
-//   2. the adapter whose /sys/class/i2c-adapter/i2c-N/name is the friendly name;
-//   3. the adapter whose ACPI node (firmware_node/path of the adapter or of its
-//      controller) ends in that name, as "\_SB_.PCI0.I2C0" does.
+//      environment (ignored when the process runs with raised privileges),
+//      else a line "I2C0 = <adapter>" in /etc/vek/i2c.conf, where <adapter> is
+//      a bus number ("3" or "i2c-3"), an ACPI path ("\_SB_.PCI0.I2C0"), a PCI
+//      address of the controller ("0000:00:15.0" or "00:15.0") or an adapter's
+//      exact name;
+//   2. the adapter whose name is the friendly name;
+//   3. the adapter whose ACPI node (of the adapter, or of the controller
+//      devices above it) ends in that name, as "\_SB_.PCI0.I2C0" does on
+//      Intel LPSS and DesignWare controllers;
+//   4. AMD controllers (AMDI0010 and relatives) named by letter: I2C0 is the
+//      node ending in I2CA, I2C1 the one ending in I2CB.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +23,8 @@
 
 namespace vek::os {
 
-// Where adapters are listed and where their /dev nodes are; tests use a fake tree.
+// Where adapters are listed and where their /dev nodes are; tests use a fake
+// tree. An empty listing restores the default.
 void SetI2cRoots(const std::string& adapters, const std::string& devices);
 void SetI2cConfigFile(const std::string& path);
 

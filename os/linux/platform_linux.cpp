@@ -5,6 +5,11 @@
 //   physical memory  /dev/mem
 //   MSRs             /dev/cpu/0/msr
 //   platform I2C     /dev/i2c-N, the adapter picked by name (i2c_dev.h)
+//   ownership        who else drives what: /proc/ioports, driver bindings (ownership.h)
+//   chipset SMBus    /dev/i2c-N of the controller's kernel driver, when one owns it (smbus_dev.h)
+//   EC RAM           /dev/ec or ec_sys, when the ACPI EC driver owns 0x62/0x66 (kernel_ec.h)
+//   speaker tones    the pcspkr/snd-pcsp input device, when either is loaded (kernel_speaker.h)
+//   ownership        the probe (ownership.h) with the expert override (kernel_override.h)
 //   brightness       /sys/class/backlight (backlight.h)
 //   ZKEC device      none: the controller's driver exists only for Windows, so
 //                    the channel is absent and reports the device missing
@@ -33,6 +38,12 @@
 #include "os/linux/capabilities.h"
 #include "os/linux/dmi.h"
 #include "os/linux/i2c_dev.h"
+#include "os/linux/kernel_ec.h"
+#include "os/linux/kernel_override.h"
+#include "os/linux/kernel_speaker.h"
+#include "os/linux/ownership.h"
+#include "os/linux/privileges.h"
+#include "os/linux/smbus_dev.h"
 #include "os/os.h"
 
 namespace vek::os {
@@ -173,6 +184,8 @@ uint32_t Start(void*) {
     return VEK_HOST_DRIVER_UNSUPPORTED;
 #else
     if (g_channel.port >= 0) return VEK_HOST_DRIVER_READY;
+    ConfineRaisedPrivileges();
+    RefreshProbe(); // who owns what is read once per start of the channel
     g_channel.port = open("/dev/port", O_RDWR | O_CLOEXEC);
     if (g_channel.port >= 0) return VEK_HOST_DRIVER_READY;
     return errno == ENOENT ? VEK_HOST_DRIVER_NO_FILE : VEK_HOST_DRIVER_START_FAILED;
@@ -214,6 +227,20 @@ uint32_t HostI2cTransfer(void*, void* handle, const uint8_t* write, uint32_t wle
     return I2cTransfer(handle, write, wlen, read, rlen, transferred);
 }
 void HostI2cClose(void*, void* handle) { I2cClose(handle); }
+
+uint32_t SeamResourceOwner(void*, uint32_t resource, uint32_t a, uint32_t b, char* driver, uint32_t size) {
+    return OwnerWithOverride(CurrentProbe(), resource, a, b, driver, size);
+}
+uint32_t HostEcRamRead(void*, uint8_t offset, uint8_t* value) { return KernelEcRead(offset, value); }
+uint32_t HostEcRamWrite(void*, uint8_t offset, uint8_t value) { return KernelEcWrite(offset, value); }
+uint32_t HostSpeakerTone(void*, uint32_t hz) { return KernelTone(hz); }
+uint32_t HostSmbusOpen(void*, uint32_t pciAddress, uint16_t ioBase, void** handle) {
+    return SmbusDevOpen(CurrentProbe(), pciAddress, ioBase, handle);
+}
+uint32_t HostSmbusTransfer(void*, void* handle, uint8_t address7, vek_host_smbus_transfer* t) {
+    return SmbusDevTransfer(handle, address7, t);
+}
+void HostSmbusClose(void*, void* handle) { SmbusDevClose(handle); }
 
 int64_t Now(void*) {
     timespec ts{};
@@ -263,6 +290,13 @@ vek_host_platform MakeLinux() {
     p.i2c_open = HostI2cOpen;
     p.i2c_transfer = HostI2cTransfer;
     p.i2c_close = HostI2cClose;
+    p.resource_owner = SeamResourceOwner;
+    p.smbus_open = HostSmbusOpen;
+    p.smbus_transfer = HostSmbusTransfer;
+    p.smbus_close = HostSmbusClose;
+    p.ec_ram_read = HostEcRamRead;
+    p.ec_ram_write = HostEcRamWrite;
+    p.speaker_tone = HostSpeakerTone;
     return p;
 }
 
