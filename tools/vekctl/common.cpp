@@ -1,7 +1,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
 #include <fmt/core.h>
 
@@ -60,6 +64,79 @@ std::string ResultHint(VEK_RESULT r) {
 
 Json ResultJson(VEK_RESULT r) { return Json{{"code", r}, {"name", ResultName(r)}}; }
 
+// ---- envelopes for runs that end before a command ran ----
+
+namespace {
+struct EnvelopeState {
+    bool json = false;
+    std::string command;
+};
+EnvelopeState& Envelope() {
+    static EnvelopeState state;
+    return state;
+}
+} // namespace
+
+void SetEnvelope(bool json, const std::string& command) { Envelope() = {json, command}; }
+
+void FailureEnvelope(const Source& source, const Json& error) {
+    if (!Envelope().json) return;
+    Json out;
+    out["schema"] = kSchema;
+    out["command"] = Envelope().command;
+    out["source"] = {{"kind", source.simulated ? "simulator" : "hardware"}, {"board", source.board}};
+    out["ok"] = false;
+    out["errors"] = Json::array({error});
+    out["data"] = nullptr;
+    std::puts(out.dump(2).c_str());
+}
+
+// ---- numbers ----
+
+std::optional<uint64_t> ParseNumber(const std::string& word, uint64_t min, uint64_t max) {
+    const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    const std::string digits = hex ? word.substr(2) : word;
+    if (digits.empty()) return std::nullopt;
+    for (char c : digits)
+        if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c))))
+            return std::nullopt;
+    errno = 0;
+    const unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno == ERANGE || v < min || v > max) return std::nullopt;
+    return uint64_t(v);
+}
+
+CLI::Validator NumberIn(uint64_t min, uint64_t max) {
+    return CLI::Validator(
+        [min, max](std::string& s) -> std::string {
+            const auto v = ParseNumber(s, min, max);
+            if (!v) return fmt::format("'{}' is not a number {}..{} (decimal or 0x hex)", s, min, max);
+            s = std::to_string(*v);
+            return std::string();
+        },
+        fmt::format("{}..{}", min, max));
+}
+
+bool Confirm(const std::string& what, bool yes) {
+    if (yes || isatty(STDIN_FILENO) != 1) return true;
+    std::fprintf(stderr, "vekctl: %s\nContinue? [y/N] ", what.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+std::string StateDir() {
+    const char* dir = std::getenv("VEK_STATE_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/run/vek";
+}
+
+void SimulatedChangeNotice(const Source& source) {
+    if (source.simulated)
+        std::fprintf(stderr, "vekctl: note: the simulated board lasts this one run; the next vekctl starts it "
+                             "afresh, so this change is gone (see vekctl(1), SIMULATED BOARDS)\n");
+}
+
 // ---- session ----
 
 Session::~Session() {
@@ -70,20 +147,22 @@ Session::~Session() {
 int Session::Open(const Global& g) {
     if (g.sim || !g.board.empty()) {
         const VEK_RESULT a = vek_sim_attach(g.board.empty() ? nullptr : g.board.c_str());
-        if (a != VEK_OK) {
-            std::fprintf(stderr, "vekctl: no simulated board named '%s' (see 'vekctl boards')\n", g.board.c_str());
-            return kExitUsage;
-        }
+        if (a != VEK_OK) return UsageError(fmt::format("no simulated board named '{}' (see 'vekctl boards')", g.board));
         attached_ = true;
         source_.simulated = true;
     }
     const VEK_RESULT r = VEK_API_Init();
     if (r != VEK_OK) {
         VEK_API_Uninit();
+        Json error = ResultJson(r);
         if (source_.simulated) {
             std::fprintf(stderr, "vekctl: VEK_API_Init on the simulated board failed: %u %s\n", r, ResultName(r).c_str());
+            error["what"] = "VEK_API_Init on the simulated board";
+            FailureEnvelope(source_, error);
             return kExitFailed;
         }
+        error["what"] = "VEK_API_Init: this machine is not a supported board";
+        FailureEnvelope(source_, error);
         std::fprintf(stderr,
                      "vekctl: this machine is not a supported board (VEK_API_Init: %u %s)\n"
                      "  hint: %s\n"
@@ -111,6 +190,11 @@ void Run::Fail(const std::string& what, VEK_RESULT r) {
     errors_.push_back(std::move(e));
 }
 
+void Run::Error(const std::string& what, const std::string& message) {
+    std::fprintf(stderr, "vekctl: %s: %s\n", what.c_str(), message.c_str());
+    errors_.push_back(Json{{"code", nullptr}, {"name", "VEKCTL"}, {"what", what}, {"message", message}});
+}
+
 int Run::Finish(const Json& data, const std::function<void()>& text) {
     const int status = failed() ? kExitFailed : kExitOk;
     if (g_.json) {
@@ -133,6 +217,7 @@ int Run::Finish(const Json& data, const std::function<void()>& text) {
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "vekctl: %s\n", message.c_str());
+    FailureEnvelope(Source{}, Json{{"code", nullptr}, {"name", "COMMAND_LINE"}, {"what", message}});
     return kExitUsage;
 }
 
