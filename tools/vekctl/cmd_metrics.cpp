@@ -231,6 +231,12 @@ int Serve(const Global& g, Session& session, const ServeArgs& a) {
     mg_init_library(0);
     // Every connection holds a worker until it sends its request or times out:
     // many workers and a short timeout keep idle or slow clients from stalling scrapes.
+    // Debian's civetweb may be built without IPv6.
+    constexpr unsigned kCivetIpv6 = 8;
+    if (ParseListen(a.listen)->v6 && mg_check_feature(kCivetIpv6) == 0) {
+        std::fprintf(stderr, "vekctl: cannot listen on %s: this civetweb library was built without IPv6\n", a.listen.c_str());
+        return kExitFailed;
+    }
     const std::string ports = CivetPorts(a.listen);
     const char* options[] = {"listening_ports", ports.c_str(), "num_threads", kWorkers,
                              "request_timeout_ms", kRequestTimeoutMs, "enable_keep_alive", "no", nullptr};

@@ -24,7 +24,7 @@ constexpr uint32_t kCurvePoints = 8; // the longest curve a backend reports
 // What no working sensor reports. An all-ones byte reads 255 or 510 °C, a
 // full-scale ADC count, a tachometer that never saw a pulse.
 constexpr double kMinCelsius = -55, kMaxCelsius = 150;
-constexpr double kMaxVolts = 26.0;   // a 12 V rail read at full scale passes 24 V; no rail here runs above 24 V
+constexpr double kMaxVolts = 26.0; // twice the 12 V rail, with margin: no rail here runs above it
 constexpr double kMaxAmperes = 100.0;
 constexpr double kMaxRpm = 30000.0;
 
@@ -172,6 +172,18 @@ std::vector<Reading> ReadAll() {
         const VEK_RESULT r = VEK_HWM_GetFanSpeed(fan, &rpm);
         add(Reading::Fan, fan, rpm, r, fmt::format("fan{}", fan + 1), "");
     }
+    // Every board sensor at an impossible value: the monitor chip has stopped
+    // answering, and its voltages (full scale) and fans (no pulses) are the
+    // same all-ones registers, only converted into believable numbers.
+    bool sensors = false, silent = true;
+    for (const Reading& r : out) {
+        if (r.kind != Reading::Temperature) continue;
+        sensors = true;
+        silent = silent && r.result == kImplausible;
+    }
+    if (sensors && silent)
+        for (Reading& r : out)
+            if ((r.kind == Reading::Voltage || r.kind == Reading::Fan) && r.result == VEK_OK) r.result = kImplausible;
     return out;
 }
 

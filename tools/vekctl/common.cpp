@@ -139,6 +139,39 @@ void SimulatedChangeNotice(const Source& source) {
 
 // ---- session ----
 
+namespace {
+// VEK_SIM_FAULT: faults a simulated board shows from the start, to rehearse
+// what dashboards and alerts do when a chip stops answering.
+struct FaultName {
+    const char* name;
+    uint32_t fault;
+};
+constexpr FaultName kFaults[] = {
+    {"ec-busy", VEK_SIM_FAULT_EC_BUSY},
+    {"smbus-hung", VEK_SIM_FAULT_SMBUS_HUNG},
+    {"superio-silent", VEK_SIM_FAULT_SUPERIO_SILENT},
+};
+} // namespace
+
+int Session::InjectFaults() {
+    const char* env = std::getenv("VEK_SIM_FAULT");
+    if (env == nullptr || *env == '\0') return kExitOk;
+    std::string list = env;
+    size_t at = 0;
+    while (at <= list.size()) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        const std::string word = list.substr(at, comma - at);
+        at = comma + 1;
+        const FaultName* f = nullptr;
+        for (const FaultName& k : kFaults)
+            if (word == k.name) f = &k;
+        if (f == nullptr) return UsageError(fmt::format("VEK_SIM_FAULT: unknown fault '{}' (ec-busy, smbus-hung, superio-silent)", word));
+        if (const VEK_RESULT r = vek_sim_inject_fault(f->fault, 1); r != VEK_OK)
+            return UsageError(fmt::format("VEK_SIM_FAULT: this board cannot show '{}' ({} {})", word, r, ResultName(r)));
+    }
+    return kExitOk;
+}
+
 Session::~Session() {
     if (initialised_) VEK_API_Uninit();
     if (attached_) vek_sim_detach();
@@ -173,6 +206,9 @@ int Session::Open(const Global& g) {
         return kExitNoBoard;
     }
     initialised_ = true;
+    if (source_.simulated) {
+        if (const int status = InjectFaults(); status != kExitOk) return status;
+    }
     char name[80] = {};
     if (VEK_Board_GetPlatformName(name) == VEK_OK) source_.board = name;
     if (source_.simulated && source_.board.empty()) source_.board = vek_sim_attached();

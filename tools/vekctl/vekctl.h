@@ -52,6 +52,7 @@ public:
     const Source& source() const { return source_; }
 
 private:
+    int InjectFaults();
     Source source_;
     bool initialised_ = false;
     bool attached_ = false;
