@@ -3,6 +3,7 @@
 VEKCTL names the binary under test.
 """
 import json
+import pathlib
 import os
 import re
 import shutil
@@ -616,3 +617,29 @@ def test_landing_page_links_the_metrics():
         assert e.value.code == 404
     finally:
         server.stop()
+
+
+# ---- completion ----
+
+COMPLETION = pathlib.Path(__file__).resolve().parents[2] / "packaging" / "vekctl.bash"
+
+
+def complete(*words):
+    """What bash completion offers after `vekctl WORDS...` (the last word is being typed)."""
+    script = 'source "$1"; shift; COMP_WORDS=(vekctl "$@"); COMP_CWORD=$#; _vekctl; printf "%s\\n" "${COMPREPLY[@]}"'
+    env = dict(os.environ, PATH=os.path.dirname(os.path.abspath(VEKCTL)) + os.pathsep + os.environ["PATH"])
+    p = subprocess.run(["bash", "-c", script, "bash", str(COMPLETION), *words], capture_output=True, text=True,
+                       env=env, timeout=60)
+    return [w for w in p.stdout.splitlines() if w]
+
+
+@pytest.mark.parametrize("words, expected", [
+    (["--board", "NRB-220"], {"NRB-220", r"NRB-220\ V2"}),   # names with spaces come quoted
+    (["sensors", "fan", "1", ""], {"duty", "auto"}),
+    (["gpio", "dir", "1", "5", ""], {"in", "out"}),
+    (["bus", "eeprom", ""], {"read", "write"}),
+    (["wdt", ""], {"config", "trigger", "keepalive", "disable", "--help"}),
+    (["wdt", "config", ""], {"seconds", "minutes"}),
+])
+def test_completion(words, expected):
+    assert set(complete(*words)) == expected

@@ -198,6 +198,18 @@ int Boards(const Global& g, Session&) {
     });
 }
 
+// Names without bringing each board up: fast enough for shell completion.
+int Names(const Global& g, Session&) {
+    Source none{true, ""};
+    Run run(g, none, "boards");
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < vek_sim_board_count(); ++i)
+        if (const char* n = vek_sim_board_name(i); n != nullptr && *n != '\0') names.push_back(n);
+    if (g.json) return run.Finish(names, nullptr);
+    for (const auto& n : names) fmt::print("{}\n", n);
+    return kExitOk;
+}
+
 } // namespace
 
 const std::vector<Family>& Families() { return kFamilies; }
@@ -271,8 +283,10 @@ void AddInfo(Registry& r) {
     CLI::App* info = r.app.add_subcommand("info", "board identity, library version and the families served (default)");
     info->callback([a = r.action] { *a = Info; });
     CLI::App* boards = r.app.add_subcommand("boards", "every supported board and the families the library serves on it");
-    boards->callback([a = r.action, nb = r.needsBoard] {
-        *a = Boards;
+    auto names = std::make_shared<bool>(false);
+    boards->add_flag("--names", *names, "only the names, one a line (for scripts and completion)");
+    boards->callback([a = r.action, nb = r.needsBoard, names] {
+        *a = *names ? Action(Names) : Action(Boards);
         *nb = false;
     });
 }
