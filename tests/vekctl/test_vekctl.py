@@ -192,6 +192,8 @@ def test_boards_lists_every_row_with_families():
     assert len(doc["data"]) == 220
     assert all(row["init"]["code"] == 0 for row in doc["data"])
     assert sum("gpio" in row["families"] for row in doc["data"]) > 0
+    assert all(row["main_chip"]["kind"] in (1, 2, 3, 4, 5, 6, 11) for row in doc["data"])
+    assert sum(row["second_chip"] is not None for row in doc["data"]) > 0
 
 
 def board_names():
@@ -643,3 +645,11 @@ def complete(*words):
 ])
 def test_completion(words, expected):
     assert set(complete(*words)) == expected
+
+
+def test_man_page_documents_environment_files_and_fan_numbers():
+    page = (pathlib.Path(__file__).resolve().parents[2] / "packaging" / "vekctl.1").read_text()
+    sections = re.findall(r"^\.SH (.+)$", page, re.M)
+    assert {"ENVIRONMENT", "FILES", "SIMULATED BOARDS", "IMPOSSIBLE READINGS"} <= set(sections)
+    for needle in ("VEK_STATE_DIR", "VEK_I2C_MAP", "/etc/vek/i2c.conf", "MutexForVEK", "fan1", "keepalive"):
+        assert needle in page.replace("\\", ""), needle
