@@ -465,7 +465,7 @@ def test_version():
 
 @pytest.mark.parametrize("args", [
     ["gpio", "get", "0x1", "0x2"], ["gpio", "set", "0x1", "0x5=0x1"], ["gpio", "dir", "1", "0x5", "out"],
-    ["wdt", "config", "seconds", "0x10"], ["sensors", "fan", "0x1", "duty", "0x32"], ["bus", "get", "0x0", "0x57", "0x0"],
+    ["wdt", "config", "seconds", "0x10"], ["wdt", "config", "0x1", "2"], ["sensors", "fan", "0x1", "duty", "0x32"], ["bus", "get", "0x0", "0x57", "0x0"],
 ])
 def test_hex_is_accepted_in_every_numeric_position(args):
     p = run("--sim", *args)

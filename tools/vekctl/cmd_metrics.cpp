@@ -52,7 +52,7 @@ std::optional<Listen> ParseListen(const std::string& s) {
         if (l.host.find(':') != std::string::npos) return std::nullopt; // an IPv6 address needs brackets
     }
     const auto port = ParseNumber(s.substr(colon + 1), 1, 65535);
-    if (!port || s.substr(colon + 1).rfind("0x", 0) == 0) return std::nullopt;
+    if (!port) return std::nullopt;
     l.port = unsigned(*port);
     return l;
 }

@@ -31,7 +31,7 @@ namespace {
 
 constexpr const char* kUnits[2] = {"seconds", "minutes"};
 
-uint32_t UnitNumber(const std::string& unit) { return unit == "minutes" || unit == "m" || unit == "1" ? 1 : 0; }
+uint32_t UnitNumber(const std::string& unit) { return unit == "minutes" || unit == "m" || unit == "1" || unit == "0x1" ? 1 : 0; }
 double Seconds(const WatchdogConfig& c) { return double(c.count) * (c.unit ? 60 : 1); }
 Json TimeoutJson(const WatchdogConfig& c) {
     return Json{{"count", c.count}, {"unit", kUnits[c.unit & 1]}, {"seconds", Seconds(c)}};
@@ -260,7 +260,7 @@ void AddWdt(Registry& r) {
     CLI::App* cfg = wdt->add_subcommand("config", "set and record a timeout: config UNIT COUNT [--start]");
     cfg->add_option("UNIT", config->unit, "seconds or minutes")
         ->required()
-        ->check(CLI::IsMember({"seconds", "minutes", "s", "m", "0", "1"}));
+        ->check(CLI::IsMember({"seconds", "minutes", "s", "m", "0", "1", "0x0", "0x1"}));
     cfg->add_option("COUNT", config->count, "timeout count 1..255 (the board's range applies)")
         ->required()
         ->check(NumberIn(1, 255));
