@@ -23,6 +23,16 @@ install(FILES packaging/vekctl.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-co
 # Non-root use: the vek group's setup script and its udev rule for /dev/i2c-*.
 install(FILES packaging/60-vek-i2c.rules DESTINATION ${CMAKE_INSTALL_DATADIR}/vek)
 install(PROGRAMS packaging/vek-privileges.sh DESTINATION ${CMAKE_INSTALL_DATADIR}/vek)
+# systemd units: the metrics server and the watchdog feeder, run from the
+# installed vekctl. Written at install time, so --prefix and DESTDIR hold.
+foreach(unit vek-metrics.service vek-watchdog.service)
+  install(CODE "
+    set(VEK_UNIT_BINDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}\")
+    file(READ \"${PROJECT_SOURCE_DIR}/packaging/${unit}.in\" text)
+    string(REPLACE \"@VEK_BINDIR@\" \"\${VEK_UNIT_BINDIR}\" text \"\${text}\")
+    file(WRITE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/${unit}\" \"\${text}\")
+    message(STATUS \"Installing: \$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/${unit}\")")
+endforeach()
 
 # pkg-config: vek (the library) and vek-sim (the simulated boards). The prefix
 # is found from the file's own place, so a staged or moved tree still works.

@@ -192,3 +192,100 @@ def test_every_board_comes_up():
 def test_ec_i2c_status_codes_have_names():
     assert vek.result_name(0x804) == "EC_I2C_READ_STATUS_0x04"
     assert str(vek.VekError(0x804, "EC_IIC_Byte_Addr_Read")).endswith("EC_I2C_READ_STATUS_0x04")
+
+
+# ---- transfers say their direction ----
+
+@pytest.mark.parametrize("call, args, kwargs", [
+    ("SMBus_ByteData", (0, 0xAE, 0), {}),            # write without data: used to write 0
+    ("SMBus_WordData", (0, 0xAE, 0), {}),
+    ("SMBus_SendReceive", (0, 0xAE), {}),
+    ("I2C_ByteData", (0, 0, 0x57, 0), {}),
+    ("I2C_SMBusBlock", (0, 0, 0x57, 0), {"data": b"\x01"}),  # the count is part of a block write
+    ("SMBus_ProcessCall", (0xAE, 0), {}),            # a process call always sends a word
+    ("SMBus_ByteData", (1, 0xAE, 0), {"data": 5}),   # a read takes no data
+    ("I2C_WordData", (1, 0, 0x57, 0), {"data": 5}),
+    ("SMBus_Write_EEPROM", (0xAE, 0, 3), {}),        # a count is no data to write
+    ("EC_IIC_Byte_Addr_Write", (0xA0, 0, 2), {}),
+    ("StorageArea_Write", (0, 0, 4), {}),
+    ("SMBus_Read_EEPROM", (0xAE, 0, b"abc"), {}),    # a read takes a count
+])
+def test_transfers_make_their_direction_explicit(board, call, args, kwargs):
+    with pytest.raises(TypeError):
+        getattr(board, call)(*args, **kwargs)
+
+
+def test_a_write_with_data_and_a_read_without_reach_the_library(board):
+    address = 0x57 << 1
+    board.SMBus_Write_EEPROM(address, 0x40, b"\x5a")
+    assert board.SMBus_Read_EEPROM(address, 0x40, 1) == b"\x5a"
+    assert isinstance(board.I2C_SendReceive(1, 0, 0x57), int)
+
+
+@pytest.mark.parametrize("temperatures, ok", [([40, 50, 60, 70], True), ([40, 50, 60], False),
+                                              ([40, 50, 60, 70, 80], False), ([40, 50, 60, 256], False)])
+def test_smartfan_temperatures_are_exactly_four_bytes(board, temperatures, ok):
+    try:
+        board.HWM_SetSmartfan(0, 1, temperatures, [20, 100], 0)
+    except vek.VekError:
+        assert ok  # the library's answer; the binding passed it on
+    except ValueError:
+        assert not ok
+    else:
+        assert ok
+
+
+# ---- one initialisation for every Board ----
+
+def test_closing_an_inner_board_keeps_the_outer_one():
+    with vek.Board(sim="") as outer:
+        with vek.Board() as inner:
+            assert inner.GPIO_TotalSet() >= 1
+        assert outer.GPIO_TotalSet() >= 1          # used to answer 6: the inner exit uninitialised
+        assert outer.simulator is not None
+    with pytest.raises(vek.VekError) as e:
+        outer.GPIO_TotalSet()
+    assert e.value.code == 6
+
+
+def test_boards_in_threads_share_the_library():
+    import threading
+    errors = []
+
+    def worker():
+        try:
+            for _ in range(30):
+                with vek.Board() as b:
+                    b.HWM_CPUTemperature(0)
+        except Exception as e:  # noqa: BLE001
+            errors.append(e)
+
+    with vek.sim.attach():
+        threads = [threading.Thread(target=worker) for _ in range(4)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+    assert errors == []
+
+
+def test_a_second_simulated_board_cannot_open_beside_the_first():
+    names = vek.sim.boards()
+    with vek.Board(sim=names[1]):
+        with pytest.raises(RuntimeError):
+            vek.Board(sim=names[2]).__enter__()
+        with vek.Board(sim=names[1]) as same:
+            assert same.Board_GetPlatformName()
+
+
+# ---- a package as Python users expect ----
+
+def test_version_type_marker_and_signatures():
+    pyproject = (pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml").read_text()
+    assert 'version = "%s"' % vek.__version__ in pyproject
+    assert (pathlib.Path(vek.__file__).parent / "py.typed").is_file()
+    import inspect
+    import pydoc
+    assert str(inspect.signature(vek.Board.GPIO_ReadPin)) == "(self, set: int, pin: int) -> int"
+    assert str(inspect.signature(vek.Board.HWM_CPUTemperature)) == "(self, index: int) -> float"
+    assert "WDT_GetRange(self, unit: int) -> Tuple[int, int]" in pydoc.render_doc(vek.Board, renderer=pydoc.plaintext)

@@ -9,7 +9,7 @@ A parameter is one of
                  receive); its contents are returned. `length` names the parameter that
                  carries the size, which the binding fills in.
   Array(t, n)    n values the library fills; returned as a list
-  ArrayIn(t)     a list the caller passes
+  ArrayIn(t, n)  a list the caller passes, n cells long in C
 """
 import ctypes
 from ctypes import c_double, c_int32, c_uint8, c_uint16, c_uint32
@@ -39,8 +39,9 @@ class Text:
 class Data:
     ctype = ctypes.POINTER(c_uint8)
 
-    def __init__(self, name, length, size=None):
-        self.name, self.length, self.size = name, length, size
+    def __init__(self, name, length, size=None, min_size=0):
+        # min_size: bytes the library may write whatever the count (a block read's count byte and data)
+        self.name, self.length, self.size, self.min_size = name, length, size, min_size
 
 
 class Array:
@@ -49,8 +50,11 @@ class Array:
 
 
 class ArrayIn:
-    def __init__(self, name, ctype):
-        self.name, self.ctype = name, ctype
+    """A list the caller passes: `count` cells reach the library (zero-padded);
+    exact: the caller must give exactly that many."""
+
+    def __init__(self, name, ctype, count, exact=False):
+        self.name, self.ctype, self.count, self.exact = name, ctype, count, exact
 
 
 # Sizes the binding fills in from a Data parameter (never passed by the caller).
@@ -60,6 +64,7 @@ class Length(In):
 
 u8, u16, u32, i32, f64 = c_uint8, c_uint16, c_uint32, c_int32, c_double
 SMARTFAN_POINTS = 8   # the longest curve a fan controller reports
+SMARTFAN_TEMPERATURES = 4  # VEK_HWM_SetSmartfan's uint8_t a: four temperature bytes
 SMART_BATTERY_BYTES = 32
 
 FUNCTIONS = [
@@ -105,7 +110,8 @@ FUNCTIONS = [
     ("HWM_SetFanSpeed", [In("fan", u32), In("percent", i32)]),
     ("HWM_GetSmartfan", [In("fan", u32), Out("mode", u32), Array("a", u32, SMARTFAN_POINTS),
                          Array("b", u32, SMARTFAN_POINTS), Array("c", u32, SMARTFAN_POINTS)]),
-    ("HWM_SetSmartfan", [In("fan", u32), In("mode", i32), ArrayIn("a", u8), ArrayIn("b", i32), In("c", i32)]),
+    ("HWM_SetSmartfan", [In("fan", u32), In("mode", i32), ArrayIn("a", u8, SMARTFAN_TEMPERATURES, exact=True),
+                         ArrayIn("b", i32, SMARTFAN_POINTS), In("c", i32)]),
     ("HWM_Smartfan_Enable", [In("fan", u32)]),
     ("HWM_Smartfan_Disable", [In("fan", u32)]),
     ("HWM_SetMetronome", [In("bpm", i32)]),
@@ -119,7 +125,7 @@ FUNCTIONS = [
     ("SMBus_WordData", [In("direction", i32), In("address", u8), In("command", u8), InOut("data", u32)]),
     ("SMBus_ProcessCall", [In("address", u8), In("command", u8), InOut("sent", u32), Out("received", u32)]),
     ("SMBus_Block", [In("direction", i32), In("address", u8), In("command", u8), Length("count", i32),
-                     Data("data", "count")]),
+                     Data("data", "count", min_size=33)]),
     ("SMBus_Read_EEPROM", [In("address", u8), In("offset", u16), Length("count", i32), Data("data", "count")]),
     ("SMBus_Write_EEPROM", [In("address", u8), In("offset", u16), Length("count", i32), Data("data", "count")]),
     ("SMBus_SendReceive", [In("direction", i32), In("address", u8), InOut("data", u8)]),
@@ -129,7 +135,7 @@ FUNCTIONS = [
     ("I2C_WordData", [In("direction", u32), In("bus", u8), In("address", u8), In("command", u32), InOut("data", u32)]),
     ("I2C_SendReceive", [In("direction", u32), In("bus", u8), In("address", u8), InOut("data", u8)]),
     ("I2C_SMBusBlock", [In("direction", u32), In("bus", u8), In("address", u8), In("command", u32),
-                        InOut("count", i32), Data("data", None, size=32)]),
+                        InOut("count", i32), Data("data", None, size=32, min_size=33)]),
     ("I2C_SMBusI2CBlock", [In("direction", u32), In("bus", u8), In("address", u8), In("command", u32),
                            Length("count", u32), Data("data", "count")]),
     # The EC's I2C master

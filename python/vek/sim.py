@@ -5,6 +5,7 @@
         board.HWM_CPUTemperature(0)   # -> 91.0
 """
 import ctypes
+from typing import Any, List, Optional
 
 from . import VekError, _load
 
@@ -43,56 +44,56 @@ def _lib():
     return lib
 
 
-def _call(name, *args):
+def _call(name: str, *args: Any) -> None:
     code = getattr(_lib(), name)(*args)
     if code != 0:
         raise VekError(code, name)
 
 
-def boards():
+def boards() -> List[str]:
     """Names of every board the simulator can build."""
     lib = _lib()
     return [lib.vek_sim_board_name(i).decode() for i in range(lib.vek_sim_board_count())]
 
 
-def default_board():
+def default_board() -> str:
     return _lib().vek_sim_default_board().decode()
 
 
 class Sim:
     """An attached simulated board and its knobs. detach() (or leaving the with block) frees it."""
 
-    def __init__(self, name):
+    def __init__(self, name: str) -> None:
         self.name = name
 
-    def set_temperature(self, kind, index, celsius):
+    def set_temperature(self, kind: int, index: int, celsius: float) -> None:
         _call("vek_sim_set_temperature", kind, index, float(celsius))
 
-    def set_fan_stalled(self, fan, stalled=True):
+    def set_fan_stalled(self, fan: int, stalled: bool = True) -> None:
         _call("vek_sim_set_fan_stalled", fan, 1 if stalled else 0)
 
-    def set_gpio_input(self, set_, pin, level):
+    def set_gpio_input(self, set_: int, pin: int, level: int) -> None:
         _call("vek_sim_set_gpio_input", set_, pin, 1 if level else 0)
 
-    def inject_fault(self, fault, on=True):
+    def inject_fault(self, fault: int, on: bool = True) -> None:
         _call("vek_sim_inject_fault", fault, 1 if on else 0)
 
-    def advance_ms(self, milliseconds):
+    def advance_ms(self, milliseconds: int) -> None:
         _call("vek_sim_advance_ms", milliseconds)
 
-    def detach(self):
+    def detach(self) -> None:
         _call("vek_sim_detach")
 
-    def __enter__(self):
+    def __enter__(self) -> "Sim":
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, *exc: Any) -> bool:
         if _lib().vek_sim_attached() is not None:
             self.detach()
         return False
 
 
-def attach(name=None):
+def attach(name: Optional[str] = None) -> Sim:
     """Attach the named board (None: the default board) before VEK_API_Init."""
     _call("vek_sim_attach", name.encode() if name else None)
     return Sim(_lib().vek_sim_attached().decode())

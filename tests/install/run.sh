@@ -15,7 +15,8 @@ libdir=${libdir%/}
 for f in include/vek/vek.h include/vek/host.h include/vek/sim.h bin/vekctl \
          share/man/man1/vekctl.1 share/bash-completion/completions/vekctl \
          "$libdir/libvek.so.5" "$libdir/libvek.so" "$libdir/libvek-sim.so.5" \
-         "$libdir/pkgconfig/vek.pc" "$libdir/pkgconfig/vek-sim.pc" "$libdir/cmake/vek/vekConfig.cmake"; do
+         "$libdir/pkgconfig/vek.pc" "$libdir/pkgconfig/vek-sim.pc" "$libdir/cmake/vek/vekConfig.cmake" \
+         lib/systemd/system/vek-metrics.service lib/systemd/system/vek-watchdog.service; do
     [ -e "$stage/usr/$f" ] || { echo "missing after install: $f"; exit 1; }
 done
 [ -L "$stage/usr/$libdir/libvek.so" ] && [ -L "$stage/usr/$libdir/libvek.so.5" ] || { echo "libvek.so links missing"; exit 1; }
@@ -31,6 +32,14 @@ LD_LIBRARY_PATH="$stage/usr/$libdir" "$work/pc_consumer"
 cmake -S "$here/cmake_consumer" -B "$work/cm" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
 cmake --build "$work/cm" >/dev/null
 "$work/cm/consumer"
+"$work/cm/consumer_sim_only"
+# The units start the installed vekctl with arguments it takes.
+for unit in vek-metrics vek-watchdog; do
+    exec_line=$(sed -n 's/^ExecStart=//p' "$stage/usr/lib/systemd/system/$unit.service")
+    case $exec_line in "$stage/usr/bin/vekctl "*) ;; *) echo "$unit: ExecStart is not the installed vekctl: $exec_line"; exit 1;; esac
+    # shellcheck disable=SC2086
+    "$stage/usr/bin/vekctl" ${exec_line#* } --help >/dev/null || { echo "$unit: vekctl rejects: $exec_line"; exit 1; }
+done
 
 # The installed vekctl finds its libraries by itself and says the board is simulated.
 "$stage/usr/bin/vekctl" --sim info | grep -q "simulated board"

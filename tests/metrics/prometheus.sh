@@ -35,7 +35,7 @@ prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data"
 pids+=($!)
 
 # Bounded: 60 s for Prometheus to start, scrape and answer.
-query='vek_temperature_celsius{sensor="cpu0",job="vek"}'
+query='vek_temp_celsius{sensor="temp1",job="vek"}'
 for _ in $(seq 120); do
     answer=$(python3 - "$pport" "$query" <<'PY' || true
 import json, sys, urllib.parse, urllib.request

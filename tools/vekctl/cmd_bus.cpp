@@ -3,10 +3,10 @@
 //
 //   vekctl bus detect [-y] BUS                   which addresses answer (i2cdetect)
 //   vekctl bus get [-y] BUS ADDR [REG [b|w]]     read a register, or receive a byte (i2cget)
-//   vekctl bus set [-y] BUS ADDR REG VALUE [b|w] write a register (i2cset)
+//   vekctl bus set [-y] [--force] BUS ADDR REG VALUE [b|w]   write a register (i2cset)
 //   vekctl bus dump [-y] BUS ADDR                all 256 byte registers (i2cdump)
 //   vekctl bus eeprom read [--force] ADDR OFFSET COUNT
-//   vekctl bus eeprom write [--force] ADDR OFFSET BYTE...
+//   vekctl bus eeprom write [-y] [--force] ADDR OFFSET BYTE...
 //
 // Bus 0 is the chipset SMBus controller, bus 1 the EC's I2C master, buses 2
 // and 3 the platform I2C buses.
@@ -32,29 +32,23 @@ constexpr uint32_t kEepromChunk = 256;
 constexpr uint32_t kSpdFirst = 0x50;
 constexpr uint32_t kSpdLast = 0x57;
 
-// Parses as i2c-tools do (strtoul, base 0) and bounds the value.
-std::optional<uint32_t> Number(const std::string& s, uint32_t min, uint32_t max) {
-    if (s.empty() || s[0] == '-' || s[0] == '+') return std::nullopt;
-    errno = 0;
-    char* end = nullptr;
-    const unsigned long long v = std::strtoull(s.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
-    return uint32_t(v);
-}
+bool SpdRange(uint32_t addr) { return addr >= kSpdFirst && addr <= kSpdLast; }
 
-CLI::Validator NumberIn(uint32_t min, uint32_t max) {
-    return CLI::Validator(
-        [min, max](std::string& s) -> std::string {
-            return Number(s, min, max) ? std::string() : fmt::format("'{}' is not a number 0x{:X}..0x{:X}", s, min, max);
-        },
-        fmt::format("0x{:X}..0x{:X}", min, max));
-}
+uint32_t Value(const std::string& s) { return uint32_t(*ParseNumber(s, 0, UINT32_MAX)); }
 
-uint32_t Value(const std::string& s) { return *Number(s, 0, UINT32_MAX); }
+// Where a quick write can do harm, i2cdetect probes with a read: 0x30..0x37
+// (write-protect commands of some EEPROMs) and 0x50..0x5F (EEPROMs, where
+// some take a quick write as a write-protect command).
+bool ProbeByRead(uint32_t address) { return (address >= 0x30 && address <= 0x37) || (address >= 0x50 && address <= 0x5F); }
 
-// Present when a quick write is answered. The SCH controller has no quick
-// command; there a byte read stands in (it reports a NAK as an error).
+// Present when a quick write (or, above, a receive byte) is answered. The SCH
+// controller has no quick command; there a byte read stands in (it reports a
+// NAK as an error).
 VEK_RESULT Probe(uint8_t bus, uint8_t address) {
+    if (ProbeByRead(address)) {
+        uint8_t b = 0;
+        return VEK_I2C_SendReceive(1, bus, address, &b);
+    }
     VEK_RESULT r = VEK_I2C_Quick(0, bus, address);
     if (r == VEK_ERR_UNSUPPORTED && bus == 0) {
         uint8_t b = 0;
@@ -127,9 +121,20 @@ int Get(const Global& g, Session& session, const Args& a) {
     });
 }
 
+// Asked before a write on a terminal, as i2cset asks.
+bool ConfirmWrite(const std::string& what, bool yes) {
+    if (Confirm(what, yes)) return true;
+    std::fprintf(stderr, "vekctl: aborted; nothing was written\n");
+    return false;
+}
+
 int Set(const Global& g, Session& session, const Args& a) {
-    Run run(g, session.source(), "bus set");
     const uint8_t bus = uint8_t(Value(a.bus)), addr = uint8_t(Value(a.address));
+    if (!ConfirmWrite(fmt::format("write 0x{:x} to register 0x{:02x} of device 0x{:02x} on bus {}", Value(a.value),
+                                  Value(a.reg), addr, bus),
+                      a.yes))
+        return kExitUsage;
+    Run run(g, session.source(), "bus set");
     const bool word = a.mode == "w";
     uint32_t value = Value(a.value);
     VEK_RESULT r;
@@ -186,8 +191,6 @@ int Dump(const Global& g, Session& session, const Args& a) {
     });
 }
 
-bool SpdRange(uint32_t addr) { return addr >= kSpdFirst && addr <= kSpdLast; }
-
 int EepromRead(const Global& g, Session& session, const Args& a) {
     Run run(g, session.source(), "bus eeprom read");
     const uint32_t addr = Value(a.address), offset = Value(a.offset), count = Value(a.count);
@@ -211,8 +214,10 @@ int EepromRead(const Global& g, Session& session, const Args& a) {
 }
 
 int EepromWrite(const Global& g, Session& session, const Args& a) {
-    Run run(g, session.source(), "bus eeprom write");
     const uint32_t addr = Value(a.address), offset = Value(a.offset);
+    if (!ConfirmWrite(fmt::format("write {} bytes at offset 0x{:04x} of the EEPROM at 0x{:02x}", a.bytes.size(), offset, addr), a.yes))
+        return kExitUsage;
+    Run run(g, session.source(), "bus eeprom write");
     std::vector<uint8_t> data;
     for (const std::string& b : a.bytes) data.push_back(uint8_t(Value(b)));
     const VEK_RESULT r = VEK_SMBus_Write_EEPROM(uint8_t(addr << 1), uint16_t(offset), int32_t(data.size()), data.data());
@@ -235,7 +240,8 @@ void AddBus(Registry& r) {
     CLI::App* bus = r.app.add_subcommand("bus", "SMBus and I2C tools (i2cdetect, i2cget, i2cset, i2cdump)");
     bus->require_subcommand(1);
     bus->footer("Bus 0: chipset SMBus controller; 1: the EC's I2C master; 2, 3: platform I2C buses.\n"
-                "Numbers are hex (0x..) or decimal. -y is accepted for i2c-tools habits; vekctl never prompts.");
+                "Numbers are hex (0x..) or decimal. Writes ask for confirmation on a terminal unless -y;\n"
+                "writes to 0x50..0x57 (memory-module SPD) need --force.");
     const auto busNumber = NumberIn(0, kLastBus);
     const auto address = NumberIn(kFirstAddress, kLastAddress);
     const auto reg = NumberIn(0, 0xFF);
@@ -258,13 +264,19 @@ void AddBus(Registry& r) {
 
     auto set = std::make_shared<Args>();
     CLI::App* sc = bus->add_subcommand("set", "write: set [-y] BUS ADDR REG VALUE [b|w]");
-    sc->add_flag("-y,--yes", set->yes, "no questions (the default)");
+    sc->add_flag("-y,--yes", set->yes, "do not ask for confirmation");
+    sc->add_flag("--force", set->force, "allow writing to 0x50..0x57 (memory-module SPD)");
     sc->add_option("BUS", set->bus, "bus 0..3")->required()->check(busNumber);
     sc->add_option("ADDR", set->address, "7-bit address")->required()->check(address);
     sc->add_option("REG", set->reg, "register 0..0xFF")->required()->check(reg);
     sc->add_option("VALUE", set->value, "0..0xFF (b) or 0..0xFFFF (w)")->required()->check(NumberIn(0, 0xFFFF));
     sc->add_option("MODE", set->mode, "b byte (default), w word")->check(mode);
     sc->callback([a = r.action, set] {
+        if (SpdRange(Value(set->address)) && !set->force)
+            throw CLI::ValidationError("ADDR", fmt::format("0x{:02x} is in 0x50..0x57, where memory modules keep their SPD "
+                                                           "EEPROM: a write there can leave the module unusable and the board "
+                                                           "unable to boot; add --force if you are sure",
+                                                           Value(set->address)));
         if (set->mode != "w" && Value(set->value) > 0xFF)
             throw CLI::ValidationError("VALUE", set->value + " does not fit a byte (use mode w for a word)");
         *a = [set](const Global& g, Session& s) { return Set(g, s, *set); };
@@ -285,9 +297,10 @@ void AddBus(Registry& r) {
                    "unless --force says the device there takes two-byte offsets.");
     auto spdCheck = [](const std::shared_ptr<Args>& a) {
         if (SpdRange(Value(a->address)) && !a->force)
-            throw CLI::ValidationError("ADDR", fmt::format("0x{:02x} is in the SPD range 0x50..0x57, where a one-byte-offset "
-                                                           "device would take the offset as data; add --force if it takes "
-                                                           "two-byte offsets",
+            throw CLI::ValidationError("ADDR", fmt::format("0x{:02x} is in the SPD range 0x50..0x57: a memory module's SPD "
+                                                           "EEPROM takes one-byte offsets and would take the offset as data "
+                                                           "(a write can leave the module unusable); add --force if the "
+                                                           "device there takes two-byte offsets",
                                                            Value(a->address)));
     };
     auto rd = std::make_shared<Args>();
@@ -305,6 +318,7 @@ void AddBus(Registry& r) {
     auto wr = std::make_shared<Args>();
     CLI::App* wc = eeprom->add_subcommand("write", "write [--force] ADDR OFFSET BYTE...");
     wc->add_flag("--force", wr->force, "allow 0x50..0x57");
+    wc->add_flag("-y,--yes", wr->yes, "do not ask for confirmation");
     wc->add_option("ADDR", wr->address, "7-bit address")->required()->check(address);
     wc->add_option("OFFSET", wr->offset, "0..0xFFFF")->required()->check(NumberIn(0, kEepromSpace - 1));
     wc->add_option("BYTE", wr->bytes, "bytes 0..0xFF")->required()->check(NumberIn(0, 0xFF));

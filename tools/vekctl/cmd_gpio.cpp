@@ -6,7 +6,6 @@
 //   vekctl gpio dir SET PIN in|out      make a pin an input or an output
 #include <fmt/core.h>
 
-#include <charconv>
 
 #include "tools/vekctl/vekctl.h"
 
@@ -100,7 +99,9 @@ int Set(const Global& g, Session& session, const SetArgs& a) {
         if (r != VEK_OK) run.Fail(fmt::format("set {} pin {}", a.set, pin), r);
         done.push_back({{"pin", pin}, {"value", value}, {"result", ResultJson(r)}});
     }
-    return run.Finish(Json{{"set", a.set}, {"written", done}}, nullptr);
+    const int status = run.Finish(Json{{"set", a.set}, {"written", done}}, nullptr);
+    SimulatedChangeNotice(session.source());
+    return status;
 }
 
 struct DirArgs {
@@ -119,17 +120,12 @@ int Dir(const Global& g, Session& session, const DirArgs& a) {
 // "PIN=VALUE" with PIN 1..8 and VALUE 0 or 1.
 std::pair<int32_t, uint8_t> ParsePinValue(const std::string& word) {
     const size_t eq = word.find('=');
-    int pin = 0, value = -1;
-    const auto digits = [](std::string_view s, int& out) {
-        const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-        return ec == std::errc() && end == s.data() + s.size() && !s.empty();
-    };
-    if (eq == std::string::npos || !digits(std::string_view(word).substr(0, eq), pin) ||
-        !digits(std::string_view(word).substr(eq + 1), value))
-        throw CLI::ValidationError("PIN=VALUE", "'" + word + "' is not PIN=VALUE");
-    if (pin < 1 || pin > kPinsPerSet) throw CLI::ValidationError("PIN=VALUE", fmt::format("pin {} is not 1..{}", pin, kPinsPerSet));
-    if (value != 0 && value != 1) throw CLI::ValidationError("PIN=VALUE", fmt::format("value {} is not 0 or 1", value));
-    return {pin, uint8_t(value)};
+    const auto pin = eq == std::string::npos ? std::nullopt : ParseNumber(word.substr(0, eq), 0, UINT32_MAX);
+    const auto value = eq == std::string::npos ? std::nullopt : ParseNumber(word.substr(eq + 1), 0, UINT32_MAX);
+    if (!pin || !value) throw CLI::ValidationError("PIN=VALUE", "'" + word + "' is not PIN=VALUE");
+    if (*pin < 1 || *pin > kPinsPerSet) throw CLI::ValidationError("PIN=VALUE", fmt::format("pin {} is not 1..{}", *pin, kPinsPerSet));
+    if (*value > 1) throw CLI::ValidationError("PIN=VALUE", fmt::format("value {} is not 0 or 1", *value));
+    return {int32_t(*pin), uint8_t(*value)};
 }
 
 } // namespace
@@ -137,8 +133,8 @@ std::pair<int32_t, uint8_t> ParsePinValue(const std::string& word) {
 void AddGpio(Registry& r) {
     CLI::App* gpio = r.app.add_subcommand("gpio", "GPIO sets and pins (gpioinfo, gpioget, gpioset)");
     gpio->preparse_callback([a = r.action](size_t) { *a = Info; });
-    const auto setRange = CLI::Range(1, kMaxSet);
-    const auto pinRange = CLI::Range(1, kPinsPerSet);
+    const auto setRange = NumberIn(1, kMaxSet);
+    const auto pinRange = NumberIn(1, kPinsPerSet);
 
     auto get = std::make_shared<GetArgs>();
     CLI::App* getCmd = gpio->add_subcommand("get", "read pin levels: get SET PIN...");
@@ -152,7 +148,13 @@ void AddGpio(Registry& r) {
     setCmd->add_option("SET", set->set, "GPIO set (from 1)")->required()->check(setRange);
     setCmd->add_option("PIN=VALUE", *words, "pin 1..8 and level 0 or 1")->required();
     setCmd->callback([a = r.action, set, words] {
-        for (const std::string& w : *words) set->values.push_back(ParsePinValue(w));
+        for (const std::string& w : *words) {
+            const auto pv = ParsePinValue(w);
+            for (const auto& seen : set->values)
+                if (seen.first == pv.first)
+                    throw CLI::ValidationError("PIN=VALUE", fmt::format("pin {} is given twice", pv.first));
+            set->values.push_back(pv);
+        }
         *a = [set](const Global& g, Session& s) { return Set(g, s, *set); };
     });
 

@@ -2,6 +2,7 @@
 // vekctl boards: every board the library knows, each with those families.
 #include <fmt/core.h>
 
+#include "platform/platform_table.h"
 #include "tools/vekctl/vekctl.h"
 #include "vek/sim.h"
 
@@ -65,6 +66,46 @@ std::string Join(const std::vector<std::string>& words) {
     return s.empty() ? "-" : s;
 }
 
+Json ChipJson(uint32_t kind, uint32_t subtype) {
+    if (kind == vek::KIND_NONE) return nullptr;
+    return Json{{"kind", kind}, {"subtype", subtype}, {"name", ChipName(kind)}};
+}
+
+template <size_t N>
+Json List(const uint32_t (&words)[N]) {
+    return Json{{"mode", words[0]}, {"items", std::vector<uint32_t>(words + 1, words + N)}};
+}
+
+std::string ChipText(const Json& chip) {
+    if (chip.is_null()) return "none";
+    return fmt::format("{} (kind {}, subtype {})", chip["name"].get<std::string>(), chip["kind"].get<uint32_t>(),
+                       chip["subtype"].get<uint32_t>());
+}
+
+std::string ChipsetText(uint32_t id) {
+    return id == vek::CHIPSET_FCH ? "AMD FCH (1001)" : fmt::format("Intel generation {}", id);
+}
+
+// The row's chips and owners, for info and boards.
+void AddChips(Json& data, const BoardChips& chips) {
+    if (!chips.known) {
+        data["main_chip"] = nullptr;
+        return;
+    }
+    data["board_id"] = chips.boardId;
+    data["chipset"] = {{"id", chips.chipsetId}, {"name", ChipsetText(chips.chipsetId)}};
+    data["main_chip"] = ChipJson(chips.kind, chips.subtype);
+    data["second_chip"] = ChipJson(chips.secondKind, chips.secondSubtype);
+    data["owners"] = chips.owners;
+}
+
+// "main chip" for 0, the owner's chip by kind otherwise.
+std::string OwnerText(uint32_t owner) {
+    if (owner == 0) return "main chip";
+    if (owner == vek::OWNER_SPLIT) return "split between the chips";
+    return fmt::format("{} ({})", ChipName(owner), owner);
+}
+
 int Info(const Global& g, Session& session) {
     Run run(g, session.source(), "info");
     Json data = Json::object();
@@ -83,8 +124,25 @@ int Info(const Global& g, Session& session) {
     const std::vector<std::string> families = ServedFamilies();
     data["families"] = families;
     lines.emplace_back("Families", Join(families));
+    const BoardChips chips = ChipsOf(data["platform_name"].is_string() ? data["platform_name"].get<std::string>() : "");
+    AddChips(data, chips);
+    if (chips.known) {
+        lines.emplace_back("Main chip", ChipText(data["main_chip"]));
+        lines.emplace_back("Second chip", ChipText(data["second_chip"]));
+        lines.emplace_back("Chipset", ChipsetText(chips.chipsetId));
+        const Json& o = chips.owners;
+        lines.emplace_back("GPIO owner", OwnerText(o["gpio"]));
+        lines.emplace_back("Watchdog owner", OwnerText(o["watchdog"]));
+        lines.emplace_back("CPU temp owner", OwnerText(o["cpu_temperature"]));
+        lines.emplace_back("LED owner", OwnerText(o["led"]));
+        for (const char* list : {"fans", "voltages", "temperatures", "i2c"}) {
+            std::string items;
+            for (uint32_t v : o[list]["items"]) items += fmt::format(" {}", v);
+            lines.emplace_back(fmt::format("{} owners", list), fmt::format("mode {}:{}", o[list]["mode"].get<uint32_t>(), items));
+        }
+    }
     return run.Finish(data, [&] {
-        for (const auto& [label, value] : lines) fmt::print("{:<17}{}\n", label + ":", value);
+        for (const auto& [label, value] : lines) fmt::print("{:<22}{}\n", label + ":", value);
     });
 }
 
@@ -113,12 +171,13 @@ int Boards(const Global& g, Session&) {
         if (r == VEK_OK) VEK_Board_GetPlatformName(identified);
         row["identified_as"] = identified;
         row["families"] = r == VEK_OK ? ServedFamilies() : std::vector<std::string>{};
+        AddChips(row, ChipsOf(identified));
         VEK_API_Uninit();
         vek_sim_detach();
         rows.push_back(row);
     }
     return run.Finish(rows, [&] {
-        fmt::print("{:<24} {}\n", "BOARD", "FAMILIES THE LIBRARY SERVES");
+        fmt::print("{:<24} {:<28} {}\n", "BOARD", "CHIPS (KIND/SUBTYPE)", "FAMILIES THE LIBRARY SERVES");
         for (const Json& row : rows) {
             std::string families = Join(row["families"].get<std::vector<std::string>>());
             if (row["init"]["code"] != 0) families = "(init: " + row["init"]["name"].get<std::string>() + ")";
@@ -126,14 +185,91 @@ int Boards(const Global& g, Session&) {
             std::string note;
             if (row.contains("identified_as") && row["identified_as"] != row["name"])
                 note = " [identified as " + row["identified_as"].get<std::string>() + "]";
-            fmt::print("{:<24} {}{}\n", shown, families, note);
+            std::string chips = "-";
+            if (row.contains("main_chip") && !row["main_chip"].is_null()) {
+                chips = fmt::format("{} {}/{}", ChipShortName(row["main_chip"]["kind"]), row["main_chip"]["kind"].get<uint32_t>(),
+                                    row["main_chip"]["subtype"].get<uint32_t>());
+                if (!row["second_chip"].is_null())
+                    chips += fmt::format(" + {} {}/{}", ChipShortName(row["second_chip"]["kind"]),
+                                         row["second_chip"]["kind"].get<uint32_t>(), row["second_chip"]["subtype"].get<uint32_t>());
+            }
+            fmt::print("{:<24} {:<28} {}{}\n", shown, chips, families, note);
         }
     });
+}
+
+// Names without bringing each board up: fast enough for shell completion.
+int Names(const Global& g, Session&) {
+    Source none{true, ""};
+    Run run(g, none, "boards");
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < vek_sim_board_count(); ++i)
+        if (const char* n = vek_sim_board_name(i); n != nullptr && *n != '\0') names.push_back(n);
+    if (g.json) return run.Finish(names, nullptr);
+    for (const auto& n : names) fmt::print("{}\n", n);
+    return kExitOk;
 }
 
 } // namespace
 
 const std::vector<Family>& Families() { return kFamilies; }
+
+std::string ChipName(uint32_t kind) {
+    switch (kind) {
+    case vek::KIND_SIO1: return "Super I/O (port 0x2E/0x4E, kind 1)";
+    case vek::KIND_SIO2: return "Super I/O (port 0x2E/0x2F, kind 2)";
+    case vek::KIND_EC: return "embedded controller";
+    case vek::KIND_CHIPSET: return "chipset devices and platform I2C";
+    case vek::KIND_SIO5: return "Super I/O (configurable port, kind 5)";
+    case vek::KIND_ZKEC: return "controller behind the ZKEC driver";
+    case vek::OWNER_LED_GPIO: return "chipset GPIO LEDs";
+    case vek::OWNER_GPIO_EXPANDER: return "SMBus GPIO expander";
+    case vek::KIND_EC_ALT: return "embedded controller (kind 11)";
+    case vek::I2C_NO_OWNER: return "no chip";
+    case vek::KIND_EC100: return "embedded controller (kind-100 routines)";
+    default: return fmt::format("kind {}", kind);
+    }
+}
+
+std::string ChipShortName(uint32_t kind) {
+    switch (kind) {
+    case vek::KIND_SIO1: return "sio1";
+    case vek::KIND_SIO2: return "sio2";
+    case vek::KIND_EC:
+    case vek::KIND_EC_ALT:
+    case vek::KIND_EC100: return "ec";
+    case vek::KIND_CHIPSET: return "chipset";
+    case vek::KIND_SIO5: return "sio5";
+    case vek::KIND_ZKEC: return "zkec";
+    default: return fmt::format("kind{}", kind);
+    }
+}
+
+BoardChips ChipsOf(const std::string& platformName) {
+    BoardChips c;
+    const vek::PlatformEntry* row = platformName.empty() ? nullptr : vek::FindPlatform(platformName.c_str());
+    if (row == nullptr) return c;
+    c.known = true;
+    c.boardId = row->boardId;
+    c.chipsetId = row->chipsetId;
+    c.kind = row->chipKind;
+    c.subtype = row->subtype;
+    c.secondKind = row->secondaryKind;
+    c.secondSubtype = row->secondarySubtype;
+    c.owners = {{"gpio", row->gpioOwner},         {"watchdog", row->wdtOwner},
+                {"cpu_temperature", row->cpuTempOwner}, {"led", row->ledOwner},
+                {"fans", List(row->fanOwners)},   {"voltages", List(row->voltageOwners)},
+                {"temperatures", List(row->tempOwners)}, {"i2c", List(row->i2cOwners)}};
+    return c;
+}
+
+std::string SensorChip(const Source& source) {
+    std::string board = source.board.empty() ? "board" : source.board;
+    for (char& ch : board)
+        if (ch == ' ') ch = '_';
+    const BoardChips chips = ChipsOf(source.board);
+    return (chips.known ? ChipShortName(chips.kind) : std::string("vek")) + "-" + board;
+}
 
 std::vector<std::string> ServedFamilies() {
     std::vector<std::string> served;
@@ -147,8 +283,10 @@ void AddInfo(Registry& r) {
     CLI::App* info = r.app.add_subcommand("info", "board identity, library version and the families served (default)");
     info->callback([a = r.action] { *a = Info; });
     CLI::App* boards = r.app.add_subcommand("boards", "every supported board and the families the library serves on it");
-    boards->callback([a = r.action, nb = r.needsBoard] {
-        *a = Boards;
+    auto names = std::make_shared<bool>(false);
+    boards->add_flag("--names", *names, "only the names, one a line (for scripts and completion)");
+    boards->callback([a = r.action, nb = r.needsBoard, names] {
+        *a = *names ? Action(Names) : Action(Boards);
         *nb = false;
     });
 }

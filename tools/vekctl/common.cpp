@@ -1,7 +1,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <iostream>
 
 #include <fmt/core.h>
 
@@ -60,7 +64,113 @@ std::string ResultHint(VEK_RESULT r) {
 
 Json ResultJson(VEK_RESULT r) { return Json{{"code", r}, {"name", ResultName(r)}}; }
 
+// ---- envelopes for runs that end before a command ran ----
+
+namespace {
+struct EnvelopeState {
+    bool json = false;
+    std::string command;
+};
+EnvelopeState& Envelope() {
+    static EnvelopeState state;
+    return state;
+}
+} // namespace
+
+void SetEnvelope(bool json, const std::string& command) { Envelope() = {json, command}; }
+
+void FailureEnvelope(const Source& source, const Json& error) {
+    if (!Envelope().json) return;
+    Json out;
+    out["schema"] = kSchema;
+    out["command"] = Envelope().command;
+    out["source"] = {{"kind", source.simulated ? "simulator" : "hardware"}, {"board", source.board}};
+    out["ok"] = false;
+    out["errors"] = Json::array({error});
+    out["data"] = nullptr;
+    std::puts(out.dump(2).c_str());
+}
+
+// ---- numbers ----
+
+std::optional<uint64_t> ParseNumber(const std::string& word, uint64_t min, uint64_t max) {
+    const bool hex = word.size() > 2 && word[0] == '0' && (word[1] == 'x' || word[1] == 'X');
+    const std::string digits = hex ? word.substr(2) : word;
+    if (digits.empty()) return std::nullopt;
+    for (char c : digits)
+        if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c))))
+            return std::nullopt;
+    errno = 0;
+    const unsigned long long v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    if (errno == ERANGE || v < min || v > max) return std::nullopt;
+    return uint64_t(v);
+}
+
+CLI::Validator NumberIn(uint64_t min, uint64_t max) {
+    return CLI::Validator(
+        [min, max](std::string& s) -> std::string {
+            const auto v = ParseNumber(s, min, max);
+            if (!v) return fmt::format("'{}' is not a number {}..{} (decimal or 0x hex)", s, min, max);
+            s = std::to_string(*v);
+            return std::string();
+        },
+        fmt::format("{}..{}", min, max));
+}
+
+bool Confirm(const std::string& what, bool yes) {
+    if (yes || isatty(STDIN_FILENO) != 1) return true;
+    std::fprintf(stderr, "vekctl: %s\nContinue? [y/N] ", what.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+std::string StateDir() {
+    const char* dir = std::getenv("VEK_STATE_DIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/run/vek";
+}
+
+void SimulatedChangeNotice(const Source& source) {
+    if (source.simulated)
+        std::fprintf(stderr, "vekctl: note: the simulated board lasts this one run; the next vekctl starts it "
+                             "afresh, so this change is gone (see vekctl(1), SIMULATED BOARDS)\n");
+}
+
 // ---- session ----
+
+namespace {
+// VEK_SIM_FAULT: faults a simulated board shows from the start, to rehearse
+// what dashboards and alerts do when a chip stops answering.
+struct FaultName {
+    const char* name;
+    uint32_t fault;
+};
+constexpr FaultName kFaults[] = {
+    {"ec-busy", VEK_SIM_FAULT_EC_BUSY},
+    {"smbus-hung", VEK_SIM_FAULT_SMBUS_HUNG},
+    {"superio-silent", VEK_SIM_FAULT_SUPERIO_SILENT},
+};
+} // namespace
+
+int Session::InjectFaults() {
+    const char* env = std::getenv("VEK_SIM_FAULT");
+    if (env == nullptr || *env == '\0') return kExitOk;
+    std::string list = env;
+    size_t at = 0;
+    while (at <= list.size()) {
+        const size_t comma = std::min(list.find(',', at), list.size());
+        const std::string word = list.substr(at, comma - at);
+        at = comma + 1;
+        const FaultName* f = nullptr;
+        for (const FaultName& k : kFaults)
+            if (word == k.name) f = &k;
+        if (f == nullptr) return UsageError(fmt::format("VEK_SIM_FAULT: unknown fault '{}' (ec-busy, smbus-hung, superio-silent)", word));
+        if (const VEK_RESULT r = vek_sim_inject_fault(f->fault, 1); r != VEK_OK)
+            return UsageError(fmt::format("VEK_SIM_FAULT: this board cannot show '{}' ({} {})", word, r, ResultName(r)));
+    }
+    return kExitOk;
+}
 
 Session::~Session() {
     if (initialised_) VEK_API_Uninit();
@@ -70,20 +180,22 @@ Session::~Session() {
 int Session::Open(const Global& g) {
     if (g.sim || !g.board.empty()) {
         const VEK_RESULT a = vek_sim_attach(g.board.empty() ? nullptr : g.board.c_str());
-        if (a != VEK_OK) {
-            std::fprintf(stderr, "vekctl: no simulated board named '%s' (see 'vekctl boards')\n", g.board.c_str());
-            return kExitUsage;
-        }
+        if (a != VEK_OK) return UsageError(fmt::format("no simulated board named '{}' (see 'vekctl boards')", g.board));
         attached_ = true;
         source_.simulated = true;
     }
     const VEK_RESULT r = VEK_API_Init();
     if (r != VEK_OK) {
         VEK_API_Uninit();
+        Json error = ResultJson(r);
         if (source_.simulated) {
             std::fprintf(stderr, "vekctl: VEK_API_Init on the simulated board failed: %u %s\n", r, ResultName(r).c_str());
+            error["what"] = "VEK_API_Init on the simulated board";
+            FailureEnvelope(source_, error);
             return kExitFailed;
         }
+        error["what"] = "VEK_API_Init: this machine is not a supported board";
+        FailureEnvelope(source_, error);
         std::fprintf(stderr,
                      "vekctl: this machine is not a supported board (VEK_API_Init: %u %s)\n"
                      "  hint: %s\n"
@@ -94,6 +206,9 @@ int Session::Open(const Global& g) {
         return kExitNoBoard;
     }
     initialised_ = true;
+    if (source_.simulated) {
+        if (const int status = InjectFaults(); status != kExitOk) return status;
+    }
     char name[80] = {};
     if (VEK_Board_GetPlatformName(name) == VEK_OK) source_.board = name;
     if (source_.simulated && source_.board.empty()) source_.board = vek_sim_attached();
@@ -109,6 +224,11 @@ void Run::Fail(const std::string& what, VEK_RESULT r) {
     Json e = ResultJson(r);
     e["what"] = what;
     errors_.push_back(std::move(e));
+}
+
+void Run::Error(const std::string& what, const std::string& message) {
+    std::fprintf(stderr, "vekctl: %s: %s\n", what.c_str(), message.c_str());
+    errors_.push_back(Json{{"code", nullptr}, {"name", "VEKCTL"}, {"what", what}, {"message", message}});
 }
 
 int Run::Finish(const Json& data, const std::function<void()>& text) {
@@ -133,6 +253,7 @@ int Run::Finish(const Json& data, const std::function<void()>& text) {
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "vekctl: %s\n", message.c_str());
+    FailureEnvelope(Source{}, Json{{"code", nullptr}, {"name", "COMMAND_LINE"}, {"what", message}});
     return kExitUsage;
 }
 

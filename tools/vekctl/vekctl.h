@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,7 @@ public:
     const Source& source() const { return source_; }
 
 private:
+    int InjectFaults();
     Source source_;
     bool initialised_ = false;
     bool attached_ = false;
@@ -68,6 +70,8 @@ public:
     // Records a failed call: a line on stderr with the code's name and a hint,
     // an entry in the JSON "errors" list, and a non-zero exit status.
     void Fail(const std::string& what, VEK_RESULT r);
+    // A failure outside the library (a state file, a refusal): code null.
+    void Error(const std::string& what, const std::string& message);
     bool failed() const { return !errors_.empty(); }
 
     // Prints the text report (after the simulator notice) or the JSON envelope
@@ -81,9 +85,30 @@ private:
     Json errors_ = Json::array();
 };
 
-// A command line prints nothing to stderr except through these.
+// A command line prints nothing to stderr except through these. With --json a
+// usage error (exit 2) and "not a supported board" (exit 3) still print the
+// envelope, ok false and the reason in errors.
 int UsageError(const std::string& message);
 void Warn(const std::string& message);
+// Noted once the command line is known, for the envelopes printed on failure.
+void SetEnvelope(bool json, const std::string& command);
+// Prints {ok: false, errors: [error], data: null} when --json was given.
+void FailureEnvelope(const Source& source, const Json& error);
+
+// Numbers on the command line: decimal or 0x hex, in every position (a leading
+// zero is still decimal). The validator rewrites the word as decimal, so CLI11
+// converts it into any integer type; it also bounds it.
+std::optional<uint64_t> ParseNumber(const std::string& word, uint64_t min, uint64_t max);
+CLI::Validator NumberIn(uint64_t min, uint64_t max);
+
+// Asks "Continue? [y/N]" on the terminal; true when stdin is no terminal, -y was
+// given, or the answer is yes. Used before writes that cannot be undone.
+bool Confirm(const std::string& what, bool yes);
+
+// Where vekctl keeps what must outlive one run: VEK_STATE_DIR, else /run/vek.
+std::string StateDir();
+// A notice after a change on a simulated board, which lasts one process.
+void SimulatedChangeNotice(const Source& source);
 
 // Progress for long operations: drawn on stderr when it is a terminal, else silent.
 class Progress {
@@ -126,12 +151,42 @@ void AddMetrics(Registry& r);    // cmd_metrics.cpp: metrics, serve
 // Readings the sensors and metrics commands share.
 struct Reading {
     enum Kind { CpuTemperature, Temperature, Voltage, Current, Fan } kind;
-    uint32_t index;
+    uint32_t index;    // the library's index
     double value;
-    VEK_RESULT result;
+    VEK_RESULT result; // 0, the call's failure, or kImplausible
+    std::string key;   // lm-sensors feature name: temp1, in0, curr1, fan1
+    std::string label; // the name people see: the chip's label, else the key
 };
+// A reading the conversion made out of an answer no working chip gives (an
+// all-ones register from a chip that stopped answering): a failed read.
+inline constexpr VEK_RESULT kImplausible = VEK_ERR_READ;
 // Every reading the board has; items answering 10 (not on this board) or 7
-// (past the chip's last channel) are left out.
+// (past the chip's last channel) are left out. Fan N is the library's fan N-1,
+// as lm-sensors counts fans from 1.
 std::vector<Reading> ReadAll();
+// Why a value cannot be a reading, or nullptr when it can.
+const char* Implausible(Reading::Kind kind, double value, bool fanDriven);
+
+// The watchdog timeout 'vekctl wdt config' recorded for this board (the
+// library keeps its configuration per process; every run is a new process).
+struct WatchdogConfig {
+    uint32_t unit = 0; // 0 seconds, 1 minutes
+    uint8_t count = 0;
+};
+std::optional<WatchdogConfig> RecordedWatchdog(const Source& source);
+std::string WatchdogStateFile(const Source& source);
+
+// The chip (or chips) serving this board, from the board's row.
+struct BoardChips {
+    bool known = false;
+    uint32_t boardId = 0, chipsetId = 0;
+    uint32_t kind = 0, subtype = 0, secondKind = 0, secondSubtype = 0;
+    Json owners;
+};
+BoardChips ChipsOf(const std::string& platformName);
+std::string ChipName(uint32_t kind);      // "embedded controller", ...
+std::string ChipShortName(uint32_t kind); // lm-sensors style prefix: "ec", "sio5", ...
+// lm-sensors chip name for this board's readings: "vek_ec-KVB-3410-LB".
+std::string SensorChip(const Source& source);
 
 } // namespace vekctl
