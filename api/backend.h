@@ -27,6 +27,10 @@ struct BackendOps {
     uint32_t (*wdtSetConfig)(DeviceContext& ctx, uint32_t unit, uint8_t count);
     uint32_t (*wdtTrigger)(DeviceContext& ctx);
     uint32_t (*wdtDisable)(DeviceContext& ctx);
+    // The timeout the chip itself holds while its watchdog runs (another
+    // process may have set it): 0 with unit and count, 14 when the watchdog is
+    // stopped. Null where the chip's timeout cannot be read back.
+    uint32_t (*wdtReadChip)(DeviceContext& ctx, uint32_t* unit, uint8_t* count);
 
     // Hardware monitor.
     uint32_t (*temperature)(DeviceContext& ctx, uint32_t sensor, double* value);

@@ -122,7 +122,7 @@ void SetInitial(DeviceContext& ctx) {
     a.sysTemp[0] = 0x29;
     a.sysTemp[1] = a.sysTemp[2] = REG_NONE;
     std::fill(std::begin(ctx.gpioSets), std::end(ctx.gpioSets), 0u);
-    ctx.wdtSio12 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0};
+    ctx.wdtSio12 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0, .configured = 0};
     ctx.ioDelay = 5;
     const bool wide = WideAdc(ctx.subtype);
     a.adcFullScale = wide ? 4.096 : 3.072;
@@ -207,9 +207,9 @@ void Configure(DeviceContext& ctx) {
             RoutePin(a, i);
         }
         SelectDevice(LDN_GPIO);
-        a.gpioDataBase = uint16_t((Read(GPIO_BASE_HIGH) << 8) | Read(GPIO_BASE_LOW));
+        a.gpioDataBase = ReadPair(GPIO_BASE_HIGH, GPIO_BASE_LOW);
         SelectDevice(LDN_ENV);
-        a.envBase = uint16_t((Read(CR_BASE_HIGH) << 8) | Read(CR_BASE_LOW));
+        a.envBase = ReadPair(CR_BASE_HIGH, CR_BASE_LOW);
         if (ctx.subtype != 4) {
             SelectDevice(LDN_GPIO);
             Write(CR_MULTI_FUNCTION, uint8_t(Read(CR_MULTI_FUNCTION) & ~MF_KEEP_BIT0));

@@ -197,7 +197,7 @@ void SetInitial(DeviceContext& ctx) {
     a.fans[0] = kNoFan0;
     a.fans[1] = kNoFan1;
     std::fill(std::begin(ctx.gpioSets), std::end(ctx.gpioSets), 0u);
-    ctx.wdtSio5 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0};
+    ctx.wdtSio5 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0, .configured = 0};
     ctx.ioDelay = *IoDelayOf(KIND_SIO5);
 }
 
