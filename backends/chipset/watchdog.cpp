@@ -2,7 +2,7 @@
 // registers take a write only right after the two-byte unlock sequence.
 #include <cstdint>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/chipset/chipset.h"
 #include "hal/hal.h"
 #include "vek/vek.h"

@@ -1,7 +1,7 @@
 // ChipKind 1 configuration: defaults, the subtype and board rows, then one
 // configuration-mode session that maps the GPIO pins and enables the watchdog,
 // and, when no board fixes it, a second one that reads the monitor's base.
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio1/config.h"
 
 namespace vek::sio1 {

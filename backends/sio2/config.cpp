@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio2/sio2.h"
 
 namespace vek::sio2 {

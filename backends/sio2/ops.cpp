@@ -1,7 +1,7 @@
 // ChipKind 2 operations: GPIO pins (direction in logical device 7, levels on
 // the simple-I/O ports), the watchdog, and the environment controller's
 // temperatures, rails and fans.
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio2/sio2.h"
 #include "hal/hal.h"
 #include "vek/vek.h"

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <span>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio5/sio5.h"
 
 namespace vek::sio5 {

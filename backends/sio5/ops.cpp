@@ -1,6 +1,6 @@
 // ChipKind 5 operations: GPIO through logical device 6, the watchdog of
 // logical device 7, and the hardware monitor of logical device 4.
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio5/sio5.h"
 #include "hal/hal.h"
 #include "vek/vek.h"

@@ -27,7 +27,6 @@
 #include <fstream>
 #include <string>
 
-#include "api/library.h"
 #include "os/hybrid_wait.h"
 #include "os/linux/backlight.h"
 #include "os/linux/capabilities.h"
@@ -279,9 +278,6 @@ const char* DmiFile(uint32_t item) {
     default: return nullptr;
     }
 }
-
-// Releases the I/O channel when the library is unloaded.
-__attribute__((destructor)) void OnUnload() { vek::LibraryUnload(); }
 
 } // namespace
 
