@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 #include "api/library.h"
 #include "api/lock_guard.h"
 #include "vek/vek.h"

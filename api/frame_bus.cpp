@@ -240,13 +240,18 @@ VEK_RESULT VEK_CALL VEK_I2C_WordData(uint32_t direction, uint8_t bus, uint8_t ad
     ApiLockGuard lock;
     if (route.path == BusPath::Smbus)
         return SmbusCall(&SmbusOps::wordData, direction, addressByte, uint8_t(command), data);
-    // The other masters move the word's two bytes, low byte first, in place.
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(data);
-    if (route.path == BusPath::EcMaster)
-        return Call(read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister, EcMasterKind(), Primary(),
-                    0u, uint32_t(PROTO_WORD), kEcMasterBus, addressByte, command, 2u, bytes);
-    return Call(read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister, KIND_CHIPSET, *route.owner, 0u,
-                uint32_t(PROTO_WORD), uint32_t(bus), addressByte, command, 2u, bytes);
+    // The other masters move the word's two bytes, low byte first; a read
+    // stores the word as 32 bits, as the SMBus path does.
+    uint8_t bytes[2] = {uint8_t(*data), uint8_t(*data >> 8)};
+    const auto routine = read ? &BackendOps::i2cReadRegister : &BackendOps::i2cWriteRegister;
+    const uint32_t result =
+        route.path == BusPath::EcMaster
+            ? Call(routine, EcMasterKind(), Primary(), 0u, uint32_t(PROTO_WORD), kEcMasterBus, addressByte, command,
+                   2u, bytes)
+            : Call(routine, KIND_CHIPSET, *route.owner, 0u, uint32_t(PROTO_WORD), uint32_t(bus), addressByte,
+                   command, 2u, bytes);
+    if (read && result == VEK_OK) *data = uint32_t(bytes[1]) << 8 | bytes[0];
+    return result;
 }
 
 VEK_RESULT VEK_CALL VEK_I2C_SendReceive(uint32_t direction, uint8_t bus, uint8_t address, uint8_t* data) {

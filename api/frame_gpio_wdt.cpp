@@ -8,12 +8,18 @@ namespace {
 
 constexpr int32_t kMaxPin = 8;
 
-// Sets the board offers: the primary's count, plus the secondary's when split.
+// Sets the board offers, the same count VEK_GPIO_TotalSet reports: the
+// primary's, plus the secondary's when split, the secondary's alone when the
+// owner names the second chip (its sets are the only ones routed). Without
+// that chip the primary's count stands and the routed calls answer 10.
 int64_t GpioLimit() {
     const DeviceContext& p = Primary();
-    int64_t limit = p.gpioSets[0];
-    if (p.gpioOwner == OWNER_SPLIT && Secondary()) limit += Secondary()->gpioSets[0];
-    return limit;
+    const DeviceContext* s = Secondary();
+    switch (p.gpioOwner) {
+    case 0: case OWNER_GPIO_EXPANDER: return p.gpioSets[0];
+    case OWNER_SPLIT: return int64_t(p.gpioSets[0]) + (s ? s->gpioSets[0] : 0);
+    default: return s ? s->gpioSets[0] : p.gpioSets[0];
+    }
 }
 
 bool SetInRange(int32_t set) { return set >= 1 && set <= GpioLimit(); }
@@ -215,9 +221,16 @@ VEK_RESULT VEK_CALL VEK_WDT_SetConfig(uint32_t unit, uint8_t count) {
     const Route r = RouteWdt();
     WdtState* state = WdtStateOf(r);
     if (state == nullptr) return VEK_ERR_UNSUPPORTED;
-    if (BackendFor(r.kind)->wdtSetConfig) return BackendFor(r.kind)->wdtSetConfig(*r.ctx, unit, count);
-    state->unit = unit;
-    state->count = count;
+    // The range is what the chip's counter holds for that unit: anything
+    // beyond it would wrap or be cut short in the count register.
+    if (count < state->minCount[unit] || count > state->maxCount[unit]) return VEK_ERR_ARGUMENT;
+    if (const auto set = BackendFor(r.kind)->wdtSetConfig) {
+        if (uint32_t rc = set(*r.ctx, unit, count)) return rc;
+    } else {
+        state->unit = unit;
+        state->count = count;
+    }
+    state->configured = 1;
     return VEK_OK;
 }
 
@@ -237,8 +250,21 @@ VEK_RESULT VEK_CALL VEK_WDT_Trigger(void) {
     const Route r = RouteWdt();
     WdtState* state = WdtStateOf(r);
     if (state == nullptr) return VEK_ERR_UNSUPPORTED;
+    const BackendOps* ops = BackendFor(r.kind);
+    if (!state->configured) {
+        // Nothing configured in this process: a feed must not replace a timeout
+        // another process set (or the defaults' 0, which stops an EC watchdog).
+        // Re-arm with what the chip holds; where that cannot be read, leave the
+        // chip alone.
+        if (ops->wdtReadChip == nullptr) return VEK_ERR_STATE;
+        uint32_t unit = 0;
+        uint8_t count = 0;
+        if (uint32_t rc = ops->wdtReadChip(*r.ctx, &unit, &count)) return rc;
+        state->unit = unit;
+        state->count = count;
+    }
     state->running = 1;
-    return BackendFor(r.kind)->wdtTrigger(*r.ctx);
+    return ops->wdtTrigger(*r.ctx);
 }
 
 VEK_RESULT VEK_CALL VEK_WDT_Disable(void) {

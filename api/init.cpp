@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 #include "api/library.h"
 #include "api/lock_guard.h"
 #include "hal/hal.h"
@@ -16,8 +16,6 @@
 
 namespace vek {
 namespace {
-
-Library g_library;
 
 constexpr int kVersionMajor = 5, kVersionMinor = 0, kVersionRevision = 1;
 constexpr const char* kBuildDate = "20260626";
@@ -169,26 +167,19 @@ uint32_t CopyCached(const char* cached, char* out) {
 
 } // namespace
 
-Library& Lib() { return g_library; }
-
-int32_t* IoDelayOf(uint32_t kind) {
-    Library& lib = Lib();
-    switch (kind) {
-    case KIND_SIO1: return &lib.ioDelaySio1;
-    case KIND_SIO2: return &lib.ioDelaySio2;
-    case KIND_EC: case KIND_EC_ALT: return &lib.ioDelayEc;
-    case KIND_CHIPSET: return &lib.ioDelayChipset;
-    case KIND_SIO5: return &lib.ioDelaySio5;
-    default: return nullptr;
-    }
-}
-
 // An attached platform belongs to the program, which may already have torn it
 // down at exit; only the native driver is released here.
 void LibraryUnload() {
     if (hal::PlatformAttached()) return;
     if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
 }
+
+#ifndef _WIN32
+namespace {
+// The shared object's unload, as DllMain's process detach is the DLL's.
+__attribute__((destructor)) void OnUnload() { LibraryUnload(); }
+} // namespace
+#endif
 
 } // namespace vek
 

@@ -1,5 +1,5 @@
 // Which backends this build carries. A kind with no backend answers 10.
-#include "api/backend.h"
+#include "backends/backend.h"
 #include <iterator>
 #include "api/registry_override.h"
 #include "backends/chipset/chipset.h"

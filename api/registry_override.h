@@ -2,7 +2,7 @@
 // recording backends (routing tests). Not part of any exported interface.
 #pragma once
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek {
 

@@ -68,6 +68,7 @@ struct WdtState {
     uint32_t unit;
     uint8_t count;
     uint32_t running;    // set by trigger, cleared by disable
+    uint32_t configured; // set by VEK_WDT_SetConfig; until then a trigger re-arms with the chip's own timeout
 };
 
 // Backend-owned storage. Each ChipKind backend overlays its own per-chip area

@@ -402,7 +402,8 @@ private:
 uint32_t I2cBlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command, uint8_t count, const uint8_t* data) {
     Host host(ctx);
     if (host.flavour() != Flavour::Ich) return VEK_ERR_UNSUPPORTED;
-    if (count > kMaxBlock) return VEK_ERR_ARGUMENT;
+    // Nothing to send would leave the host waiting for a byte-done that never comes.
+    if (count == 0 || count > kMaxBlock) return VEK_ERR_ARGUMENT;
     if (data == nullptr) return VEK_ERR_ARGUMENT;
     const SmbusHost& r = host.regs();
     host.Begin();
@@ -412,7 +413,7 @@ uint32_t I2cBlockWrite(DeviceContext& ctx, uint8_t addressByte, uint8_t command,
         host.Write(r.regCommand, command);
         host.Write(r.regAddress, WriteAddress(addressByte));
         host.WriteNoPause(r.regData0, count);
-        host.WriteNoPause(r.regBlockData, count > 0 ? data[0] : 0);
+        host.WriteNoPause(r.regBlockData, data[0]);
         host.WriteNoPause(r.regControl, r.protoBlock);
         constexpr uint8_t kByteEvent = kStsByteDone | kStsErrors;
         for (int i = 1; i <= count; ++i) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek::smbus {
 

@@ -20,6 +20,15 @@ struct PortOp {
 inline PortOp W(uint16_t port, uint8_t value) { return {true, port, value}; }
 inline PortOp R(uint16_t port, uint8_t value) { return {false, port, value}; }
 
+// Registers read through the index/data pair at index, index + 1, in order.
+inline std::vector<uint8_t> RegistersRead(const std::vector<PortOp>& ops, uint16_t index) {
+    std::vector<uint8_t> regs;
+    for (size_t i = 0; i + 1 < ops.size(); ++i)
+        if (ops[i].write && ops[i].port == index && !ops[i + 1].write && ops[i + 1].port == index + 1)
+            regs.push_back(ops[i].value);
+    return regs;
+}
+
 inline std::ostream& operator<<(std::ostream& os, const PortOp& op) {
     return os << (op.write ? "out " : "in ") << std::hex << op.port << "=" << unsigned(op.value) << std::dec;
 }

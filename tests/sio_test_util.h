@@ -50,13 +50,4 @@ inline void Get(Ops& ops, uint16_t port, uint8_t reg, uint8_t value) {
     Append(ops, {W(port, reg), R(uint16_t(port + 1), value)});
 }
 
-// Little-endian u32 cells as the smart-fan exports take them.
-inline void PutCells(uint8_t* bytes, std::initializer_list<uint32_t> values) {
-    int i = 0;
-    for (uint32_t v : values) {
-        for (int b = 0; b < 4; ++b) bytes[4 * i + b] = uint8_t(v >> (8 * b));
-        ++i;
-    }
-}
-
 } // namespace vek::test

@@ -3,8 +3,10 @@
 // read with something other than 10. A family that answers 10 everywhere on a
 // board that offers it is code that is missing, not hardware that is absent.
 #include <cctype>
+#include <memory>
 #include <string>
 
+#include "api/frame.h"
 #include "sim_fixture.h"
 
 using namespace vek;
@@ -94,6 +96,7 @@ struct Expected10 {
     const char* why;
 };
 const Expected10 kExpected10[] = {
+    {2, "gpio", "its ChipKind 1 chip has no data of its own, so it maps no pins"},
     {4, "temperature", "its ChipKind 1 row has no system-temperature register"},
     {74, "temperature", "its ChipKind 5 row has no temperature register"},
     {89, "fan", "fans belong to the ChipKind 2 chip, whose row switches its fan word off"},
@@ -125,6 +128,88 @@ TEST_P(AllRows, InitialisesAndServesEveryOfferedFamily) {
     // A ChipKind 1 board with the backlight family steps it.
     if (p.chipKind == KIND_SIO1 && p.caps[CAP_BACKLIGHT] != 0) {
         EXPECT_NE(VEK_BLC_Change_Brightness(0), kUnsupported) << row.name;
+    }
+}
+
+// Every set VEK_GPIO_TotalSet reports is one the set-addressed calls accept.
+TEST_P(AllRows, EveryReportedGpioSetIsReachable) {
+    const PlatformEntry& row = kPlatformTable[GetParam()];
+    Use(row);
+    ASSERT_EQ(Init(), 0u) << row.name;
+    uint32_t sets = 0;
+    if (VEK_GPIO_TotalSet(&sets) != VEK_OK) return;
+    for (uint32_t s = 1; s <= sets; ++s) {
+        uint8_t value = 0;
+        EXPECT_NE(VEK_GPIO_Read(int32_t(s), &value), VEK_ERR_ARGUMENT) << row.name << ": set " << s << " of " << sets;
+    }
+}
+
+// min and max of each unit are taken; max + 1 (where a byte holds it) and 0
+// answer 7 and leave the last legal configuration in place.
+TEST_P(AllRows, WatchdogRangeEdges) {
+    const PlatformEntry& row = kPlatformTable[GetParam()];
+    Use(row);
+    ASSERT_EQ(Init(), 0u) << row.name;
+    if (VEK_WDT_Available() == kUnsupported) return;
+    for (uint32_t unit : {0u, 1u}) {
+        uint8_t lo = 0, hi = 0;
+        ASSERT_EQ(VEK_WDT_GetRange(unit, &lo, &hi), VEK_OK) << row.name;
+        ASSERT_LE(1, lo) << row.name;
+        ASSERT_LE(lo, hi) << row.name;
+        EXPECT_EQ(VEK_WDT_SetConfig(unit, lo), VEK_OK) << row.name << " unit " << unit << " min";
+        EXPECT_EQ(VEK_WDT_SetConfig(unit, hi), VEK_OK) << row.name << " unit " << unit << " max";
+        if (hi < 255) {
+            EXPECT_EQ(VEK_WDT_SetConfig(unit, uint8_t(hi + 1)), VEK_ERR_ARGUMENT) << row.name << " max+1";
+        }
+        EXPECT_EQ(VEK_WDT_SetConfig(unit, 0), VEK_ERR_ARGUMENT) << row.name;
+        uint32_t u = 9;
+        uint8_t c = 0;
+        ASSERT_EQ(VEK_WDT_GetConfig(&u, &c), VEK_OK);
+        EXPECT_EQ(std::make_pair(u, c), std::make_pair(unit, hi)) << row.name;
+    }
+}
+
+// Curve points each smart-fan kind reads from VEK_HWM_SetSmartfan's arrays, and
+// the mode it takes; kinds not listed serve no curve.
+struct CurveKind {
+    uint32_t kind;
+    size_t points;
+    int32_t mode;
+};
+constexpr CurveKind kCurveKinds[] = {
+    {KIND_SIO1, 4, 7}, {KIND_SIO5, 4, 7}, {KIND_EC, 2, 7}, {KIND_EC_ALT, 2, 7}, {KIND_EC100, 8, 9},
+};
+
+// Arrays of exactly the documented length, on the heap, so the sanitizer build
+// sees any read or write past them; the temperatures read back as written.
+TEST_P(AllRows, SmartFanArraysAreUsedToTheirExactLength) {
+    const PlatformEntry& row = kPlatformTable[GetParam()];
+    Use(row);
+    ASSERT_EQ(Init(), 0u) << row.name;
+    for (uint32_t fan = 0; fan <= 12; ++fan) {
+        const frame::Route r =
+            frame::OwnerListRoute(Lib().primary.fanOwners, FAN_OWNER_WORDS, fan, FAN_OWNER_WORDS, true);
+        const CurveKind* k = nullptr;
+        for (const CurveKind& c : kCurveKinds)
+            if (r.ctx != nullptr && c.kind == r.kind) k = &c;
+        if (k == nullptr) continue;
+        const size_t n = k->points;
+        auto temps = std::make_unique<uint8_t[]>(n);
+        auto duties = std::make_unique<int32_t[]>(n);
+        for (size_t i = 0; i < n; ++i) {
+            temps[i] = uint8_t(30 + 5 * i);
+            duties[i] = i + 1 == n ? 100 : int32_t(20 + 10 * i); // the two-point curve ends at 100
+        }
+        (void)VEK_HWM_Smartfan_Enable(fan);
+        const VEK_RESULT set = VEK_HWM_SetSmartfan(fan, k->mode, temps.get(), duties.get(), 0);
+        auto mode = std::make_unique<uint32_t[]>(1);
+        auto gotTemps = std::make_unique<uint32_t[]>(n);
+        auto gotDuties = std::make_unique<uint32_t[]>(n);
+        auto third = std::make_unique<uint32_t[]>(1);
+        const VEK_RESULT get = VEK_HWM_GetSmartfan(fan, mode.get(), gotTemps.get(), gotDuties.get(), third.get());
+        if (set != VEK_OK || get != VEK_OK) continue;
+        for (size_t i = 0; i < n; ++i)
+            EXPECT_EQ(gotTemps[i], temps[i]) << row.name << " fan " << fan << " point " << i;
     }
 }
 

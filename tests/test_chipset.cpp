@@ -193,7 +193,8 @@ TEST_F(ChipsetWatchdogTest, TriggerUnlocksBeforeEachWriteAndPausesAfterEach) {
 
 TEST_F(ChipsetWatchdogTest, PreloadCoversTheWholeRange) {
     const struct { uint32_t unit; uint8_t count; uint32_t preload; } cases[] = {
-        {0, 1, 1006}, {0, 65, 65454}, {0, 66, 66461}, {0, 255, 256784}, {1, 1, 60419}, {1, 10, 604199},
+        // Whole ticks of 33 MHz / 2^15, rounded up, less the first stage's tick.
+        {0, 1, 1006}, {0, 65, 65459}, {0, 66, 66466}, {0, 255, 256804}, {1, 1, 60423}, {1, 10, 604247},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(VEK_WDT_SetConfig(c.unit, c.count), VEK_OK);
@@ -203,9 +204,55 @@ TEST_F(ChipsetWatchdogTest, PreloadCoversTheWholeRange) {
     }
 }
 
-TEST_F(ChipsetWatchdogTest, AnUnconfiguredTriggerGetsTheLongestPreload) {
-    ASSERT_EQ(VEK_WDT_Trigger(), VEK_OK);
-    EXPECT_EQ(wdt->preload2(), 0xFFFFFu);
+// The block's time-out cannot be read back: a trigger before any
+// configuration leaves it alone rather than invent one.
+TEST_F(ChipsetWatchdogTest, AnUnconfiguredTriggerLeavesTheBlockAlone) {
+    EXPECT_EQ(VEK_WDT_Trigger(), VEK_ERR_STATE);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_FALSE(wdt->running());
+    EXPECT_EQ(VEK_WDT_Available(), VEK_ERR_STATE);
+}
+
+// Every legal time-out, in device time: the reset comes within one tick after
+// the asked time, never before it; beyond the range nothing is stored.
+TEST_F(ChipsetWatchdogTest, EveryLegalTimeoutFiresOnTimeAndNeverBefore) {
+    constexpr int64_t kClockHz = 33'000'000, kDivider = 1 << 15, kModelSlackNs = 1'000'000;
+    const uint16_t enable = sim::kChipsetWatchdogBase + 0x18;
+    for (uint32_t unit : {0u, 1u}) {
+        uint8_t lo = 0, hi = 0;
+        ASSERT_EQ(VEK_WDT_GetRange(unit, &lo, &hi), VEK_OK);
+        for (uint32_t count = lo; count <= hi; ++count) {
+            SCOPED_TRACE(std::to_string(unit) + "/" + std::to_string(count));
+            ASSERT_EQ(VEK_WDT_SetConfig(unit, uint8_t(count)), VEK_OK);
+            machine().ClearTrace();
+            ASSERT_EQ(VEK_WDT_Trigger(), VEK_OK);
+            int64_t armed = -1; // the enable write starts the count
+            for (const auto& e : machine().trace())
+                if (e.kind == Access::PortWrite && e.address == enable) armed = e.time_ns;
+            ASSERT_GE(armed, 0);
+            const int64_t seconds = int64_t(count) * (unit ? 60 : 1);
+            // The programmed ticks, at the chip's exact 33 MHz / 2^15: at or
+            // after the asked time, less than one tick after it.
+            const int64_t ticks = int64_t(wdt->preload1()) + 1 + int64_t(wdt->preload2()) + 1;
+            EXPECT_GE(ticks * kDivider, seconds * kClockHz);
+            EXPECT_LT((ticks - 1) * kDivider, seconds * kClockHz);
+            // In device time (the model's tick is whole nanoseconds, 0.7 ns
+            // short, so allow it a millisecond over ten minutes).
+            const int64_t asked = seconds * kSec;
+            machine().Advance(armed + asked - kModelSlackNs - machine().now_ns());
+            EXPECT_FALSE(wdt->Fired());
+            machine().Advance(kModelSlackNs + wdt->TickNs() + 1);
+            EXPECT_TRUE(wdt->Fired());
+            ASSERT_EQ(VEK_WDT_Disable(), VEK_OK);
+            wdt->WritePort(sim::kChipsetWatchdogBase + 0x0D, 1, 0x02); // clear the time-out flag
+        }
+    }
+    // Minutes past the range would wrap the 20-bit preload (18 minutes to 38.7 s).
+    for (uint8_t minutes : {11, 18, 255}) EXPECT_EQ(VEK_WDT_SetConfig(1, minutes), VEK_ERR_ARGUMENT) << int(minutes);
+    uint32_t unit = 9;
+    uint8_t count = 0;
+    ASSERT_EQ(VEK_WDT_GetConfig(&unit, &count), VEK_OK);
+    EXPECT_EQ(std::make_pair(unit, count), std::make_pair(1u, uint8_t(10)));
 }
 
 TEST_F(ChipsetWatchdogTest, FiresAfterTheConfiguredTimeInDeviceTime) {

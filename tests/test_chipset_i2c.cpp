@@ -101,7 +101,7 @@ TEST_F(PlatformI2cTest, RegisterTransfersOnTheWire) {
     EXPECT_EQ(Last().written, (Bytes{0x05, 0x99}));
     EXPECT_EQ(block->registers()[5], 0x99);
 
-    uint32_t w = 0;
+    uint32_t w = 0xA5A50000; // a read stores all 32 bits
     ASSERT_EQ(VEK_I2C_WordData(1, 2, kBlock, 0x06, &w), VEK_OK);
     EXPECT_EQ(w, 0x3736u);
     w = 0xBEEF;
@@ -168,11 +168,13 @@ TEST_F(PlatformI2cTest, SmbusBlocksCarryTheirCount) {
 
 // Slaves that refuse, stall or give up part-way.
 TEST_F(PlatformI2cTest, FailuresMapToTheirResults) {
-    constexpr uint8_t kAbsent = 0x33, kHung = 0x34, kCutAfter2 = 0x35, kBlockShortOne = 0x36, kBlockShortTwo = 0x37;
+    constexpr uint8_t kAbsent = 0x33, kHung = 0x34, kCutAfter2 = 0x35, kBlockShortOne = 0x36, kBlockShortTwo = 0x37,
+                      kBlockWhole = 0x38;
     i2c0->Attach<sim::HungSlave>(kHung);
     i2c0->Attach<sim::CutOffSlave>(kCutAfter2, 2u, uint8_t(0x10));
     i2c0->Attach<sim::CutOffSlave>(kBlockShortOne, 3u, uint8_t(3)); // count 3, then 4, 5 and a stall
     i2c0->Attach<sim::CutOffSlave>(kBlockShortTwo, 2u, uint8_t(3)); // count 3, then 4 and a stall
+    i2c0->Attach<sim::CutOffSlave>(kBlockWhole, 4u, uint8_t(3));    // count 3, then 4, 5, 6 and a stall
     uint8_t b = 0;
     uint32_t w = 0;
     int32_t count = 0;
@@ -199,9 +201,11 @@ TEST_F(PlatformI2cTest, FailuresMapToTheirResults) {
         {"write NAKed after 2 of 6", [&] { count = 4; return VEK_I2C_SMBusBlock(0, 2, kCutAfter2, 0x80, &count, data.data()); },
          VEK_ERR_WRITE},
         {"two-byte write fits", [&] { return VEK_I2C_ByteData(0, 2, kCutAfter2, 0, &b); }, VEK_OK},
-        // The block read judges the bytes that arrived, not the status.
-        {"block one short of its count", [&] { return VEK_I2C_SMBusBlock(1, 2, kBlockShortOne, 0x80, &count, data.data()); },
+        // The block read judges the bytes moved (command, count byte, data), not the status.
+        {"block whole, then a stall", [&] { return VEK_I2C_SMBusBlock(1, 2, kBlockWhole, 0x80, &count, data.data()); },
          VEK_OK},
+        {"block one short of its count", [&] { return VEK_I2C_SMBusBlock(1, 2, kBlockShortOne, 0x80, &count, data.data()); },
+         VEK_ERR_READ},
         {"block two short of its count", [&] { return VEK_I2C_SMBusBlock(1, 2, kBlockShortTwo, 0x80, &count, data.data()); },
          VEK_ERR_READ},
     };

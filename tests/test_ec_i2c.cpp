@@ -118,7 +118,7 @@ TEST_F(EcI2cTest, Bus1UsesTheMasterWithTheDoubledAddress) {
     ASSERT_EQ(VEK_I2C_WordData(0, 1, kEeprom8, 0x20, &word), VEK_OK);
     EXPECT_EQ(e8->bytes()[0x20], 0xEF);
     EXPECT_EQ(e8->bytes()[0x21], 0xBE);
-    word = 0;
+    word = 0xA5A50000; // a read stores all 32 bits
     ASSERT_EQ(VEK_I2C_WordData(1, 1, kEeprom8, 0x20, &word), VEK_OK);
     EXPECT_EQ(word, 0xBEEFu);
 

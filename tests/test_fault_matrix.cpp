@@ -199,7 +199,11 @@ uint8_t g_block[64];
 VEK_RESULT EcVersion() { return VEK_Board_GetECVersion(g_text); }
 VEK_RESULT SysTemp() { return VEK_HWM_SysTemperature(&g_value); }
 VEK_RESULT FanSpeed() { return VEK_HWM_GetFanSpeed(0, &g_word); }
-VEK_RESULT WdtTrigger() { return VEK_WDT_Trigger(); }
+VEK_RESULT WdtTrigger() {
+    // Configured first: an unconfigured trigger re-arms only what the chip holds.
+    if (VEK_RESULT r = VEK_WDT_SetConfig(0, 30)) return r;
+    return VEK_WDT_Trigger();
+}
 VEK_RESULT GpioRead() { return VEK_GPIO_Read(1, &g_byte); }
 VEK_RESULT EcI2cRead() { return VEK_EC_IIC_Byte_Addr_Read(0xA0, 0, g_block, 8); }
 VEK_RESULT EcI2cByte() { return VEK_EC_IIC_Byte_Addr_Read(0xA0, 0, g_block, 1); }
@@ -224,7 +228,11 @@ using F = sim::SmbusController::Flavour;
 std::vector<Cell> Cells() {
     const RowChoice acpi = EcBoard(12), window = EcBoard(11), ec100 = EcBoard(151);
     const RowChoice ich = SmbusRow(F::Ich), fch = SmbusRow(F::Fch), sch = SmbusRow(F::Sch);
-    const RowChoice sio1 = PrimaryWith<sim::Sio1Model>(KIND_SIO1), sio2 = PrimaryWith<sim::Sio2Model>(KIND_SIO2),
+    // Board 25 has the older part's fans, rails and pins (board 2 runs on the defaults: no fans).
+    const RowChoice sio1 = [](const PlatformEntry& r, sim::Board& b) {
+        return r.boardId == 25 && PrimaryWith<sim::Sio1Model>(KIND_SIO1)(r, b);
+    };
+    const RowChoice sio2 = PrimaryWith<sim::Sio2Model>(KIND_SIO2),
                     sio5 = PrimaryWith<sim::Sio5Model>(KIND_SIO5), zkec = ZkecRow();
     const RowChoice pads = Named("GTB-495"), platformI2c = Named("WSR-949");
     return {

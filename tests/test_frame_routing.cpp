@@ -306,6 +306,7 @@ TEST_F(RoutingTest, Kind100EntriesOnTheSuperIoBoard) {
     EXPECT_EQ(std::get<1>(Last()), 100u);
     EXPECT_EQ(VEK_HWM_Temperature(1, &d), VEK_OK);
     EXPECT_EQ(std::get<1>(Last()), 1u);
+    ASSERT_EQ(VEK_WDT_SetConfig(0, 10), VEK_OK);
     EXPECT_EQ(VEK_WDT_Trigger(), VEK_OK);
     EXPECT_EQ(Last(), std::make_tuple(std::string("wdtTrigger"), 100u, false));
 }

@@ -20,23 +20,41 @@ struct Expected10 {
 };
 constexpr Expected10 kExpected10[] = {
     {4, "temperature"}, // the board has no board sensor wired, and its word stays as the family default
+    {2, "fan"},         // no data of its own: the defaults fit no fan
 };
 bool Expects10(uint32_t boardId, const std::string& family) {
     return std::any_of(std::begin(kExpected10), std::end(kExpected10),
                        [&](const Expected10& e) { return e.boardId == boardId && family == e.family; });
 }
 
-TEST(Sio1Rows, FortyFourRowsAndEveryBoardHasData) {
+// Board 2 has no data of its own and runs on the defaults.
+constexpr uint32_t kBoardOnDefaults = 2;
+
+TEST(Sio1Rows, FortyFourRowsAndEveryOtherBoardHasData) {
     std::set<uint32_t> ids;
     for (const PlatformEntry* r : Sio1Rows()) {
         ids.insert(r->boardId);
-        EXPECT_NE(sio1::BoardOf(r->boardId), nullptr) << NameOf(*r);
+        EXPECT_EQ(sio1::BoardOf(r->boardId) != nullptr, r->boardId != kBoardOnDefaults) << NameOf(*r);
     }
     EXPECT_EQ(Sio1Rows().size(), 44u);
-    EXPECT_EQ(ids.size(), sio1::BoardRows().size());
+    EXPECT_EQ(ids.size(), sio1::BoardRows().size() + 1);
 }
 
 class Sio1ConfigTest : public Sio1Test {};
+
+// A board without its own row keeps the defaults: no pins (not sixteen phantom
+// pins of group 0), no fans fitted, the 5 V input on its default register.
+TEST_F(Sio1ConfigTest, ABoardWithoutDataKeepsTheDefaults) {
+    InitBoard(kBoardOnDefaults);
+    EXPECT_EQ(ctx().gpioSets[0], 0u);
+    EXPECT_EQ(ctx().gpioSets[1] + ctx().gpioSets[2], 0u);
+    for (uint8_t code : area().pinCode) EXPECT_EQ(code, sio1::PIN_NONE);
+    uint32_t rpm = 0;
+    for (uint32_t fan = 0; fan < 3; ++fan) EXPECT_FALSE(area().fan[fan].present) << fan;
+    EXPECT_EQ(VEK_HWM_GetFanSpeed(0, &rpm), VEK_ERR_UNSUPPORTED);
+    EXPECT_EQ(area().voltReg[3], 0x23);
+    EXPECT_EQ(area().voltReg[0] | area().voltReg[1] | area().voltReg[2] | area().voltReg[4], 0);
+}
 
 TEST_F(Sio1ConfigTest, EveryRowInitialisesAndOffersItsFamilies) {
     for (const PlatformEntry* row : Sio1Rows()) {
@@ -50,9 +68,8 @@ TEST_F(Sio1ConfigTest, EveryRowInitialisesAndOffersItsFamilies) {
         // Pins counted from the board's entries.
         if (row->gpioOwner == 0 && ctx().caps[CAP_GPIO] != 0) {
             const sio1::BoardRow* b = sio1::BoardOf(row->boardId);
-            ASSERT_NE(b, nullptr);
             uint32_t counted[2] = {0, 0};
-            for (size_t i = 0; i < b->pins.size(); ++i)
+            for (size_t i = 0; b != nullptr && i < b->pins.size(); ++i)
                 if ((b->pins[i] >> 4) != sio1::GROUP_NONE) ++counted[i / 8];
             EXPECT_EQ(ctx().gpioSets[1], counted[0]) << name;
             EXPECT_EQ(ctx().gpioSets[2], counted[1]) << name;
@@ -237,12 +254,12 @@ TEST_F(Sio1ConfigTest, SubtypesSixAndSevenWithoutGpio) {
         uint32_t capGpio;
         uint32_t sets;
     };
-    for (const Case c : {Case{7, 0, 0}, Case{6, 1, 0}, Case{7, 1, 2}}) {
+    for (const Case c : {Case{7, 0, 0}, Case{6, 1, 0}, Case{7, 1, 0}}) {
         attached.reset();
         board.reset();
         sio1::ResetProcessState();
         PlatformEntry row{};
-        row.boardId = 200; // no board data: every entry reads pin code 0x00
+        row.boardId = 200; // no board data: no pins mapped
         row.chipsetId = 10;
         row.chipKind = KIND_SIO1;
         row.subtype = c.subtype;
@@ -259,17 +276,14 @@ TEST_F(Sio1ConfigTest, SubtypesSixAndSevenWithoutGpio) {
         EXPECT_EQ(context.gpioSets[0], c.sets) << c.subtype;
         EXPECT_EQ(sio1::Area(context).hwmIndexPort, 0x295) << c.subtype;
         EXPECT_TRUE(chip->locked());
-        if (c.sets == 0) {
-            CfgSeq s(0x2E);
-            s.Enter().Select(0x08).Modify(0x30, 0x00, 0x01).Exit();
-            s.Enter().Select(0x0B).Read(0x60, 0x02).Read(0x61, 0x90).Exit();
-            EXPECT_EQ(PortOps(machine(), 0x2E, 0x2F), s.ops()) << c.subtype;
-        } else {
-            // Code 0x00 is group 0 bit 0: device 8's first group, counted sixteen times.
-            EXPECT_EQ(context.gpioSets[1], 8u);
-            EXPECT_EQ(context.gpioSets[2], 8u);
-            EXPECT_EQ(chip->DeviceReg(0x08, 0x30) & 0x01, 0x01);
-            EXPECT_EQ(sio1::Area(context).wdtModeReg, 0xF5); // back on the defaults
+        // Nothing to map, whatever the GPIO word says: no group is touched; the
+        // watchdog device is switched on all the same.
+        CfgSeq s(0x2E);
+        s.Enter().Select(0x08).Modify(0x30, 0x00, 0x01).Exit();
+        s.Enter().Select(0x0B).Read(0x60, 0x02).Read(0x61, 0x90).Exit();
+        EXPECT_EQ(PortOps(machine(), 0x2E, 0x2F), s.ops()) << c.subtype;
+        if (c.subtype == 7) {
+            EXPECT_EQ(sio1::Area(context).wdtModeReg, 0xF5) << "back on the defaults";
         }
         hal::DriverStop();
     }

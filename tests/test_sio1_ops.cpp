@@ -2,6 +2,7 @@
 // read-modify-write, the watchdog's order and countdown, conversions of the
 // monitor, fan control and curves, the backlight step, result codes, and the
 // chip left locked on bank 0 after every call.
+#include <algorithm>
 #include <cmath>
 #include <functional>
 
@@ -314,6 +315,14 @@ TEST_F(Sio1OpsTest, FanSpeedOnBothCounterLayouts) {
     EXPECT_EQ(rpm, 0u);
     EXPECT_EQ(VEK_HWM_GetFanSpeed(3, &rpm), VEK_ERR_UNSUPPORTED);
     ExpectChipIdle("fans");
+
+    // The divisor's low bits (0x47) are read before its third bit (0x5D), then the count.
+    machine().ClearTrace();
+    ASSERT_EQ(VEK_HWM_GetFanSpeed(0, &rpm), VEK_OK);
+    const std::vector<uint8_t> regs = RegistersRead(HwmOps(), area().hwmIndexPort);
+    const auto low = std::find(regs.begin(), regs.end(), 0x47), third = std::find(regs.begin(), regs.end(), 0x5D);
+    ASSERT_NE(third, regs.end());
+    EXPECT_LT(low, third);
 }
 
 TEST_F(Sio1OpsTest, DutyRoundsAndLeavesSmartMode) {
@@ -347,9 +356,9 @@ TEST_F(Sio1OpsTest, SmartFanCurves) {
     // Fan 1: mode 0x13, temperatures from 0x60, duties from 0x64 (bank 1).
     ASSERT_EQ(VEK_HWM_Smartfan_Enable(1), VEK_OK);
     EXPECT_EQ(chip->Hwm(1, 0x13) >> 4, 4);
-    uint32_t temps[4] = {30, 40, 0x132, 60}; // low byte used
+    uint8_t temps[4] = {30, 40, 0x32, 60}; // one byte a point
     int32_t duties[4] = {20, 40, 60, 100};
-    ASSERT_EQ(VEK_HWM_SetSmartfan(1, 7, reinterpret_cast<uint8_t*>(temps), duties, 0), VEK_OK);
+    ASSERT_EQ(VEK_HWM_SetSmartfan(1, 7, temps, duties, 0), VEK_OK);
     const uint8_t wantTemps[4] = {30, 40, 0x32, 60}, wantDuties[4] = {51, 102, 153, 255};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(chip->Hwm(1, uint8_t(0x60 + i)), wantTemps[i]);
@@ -374,12 +383,12 @@ TEST_F(Sio1OpsTest, SmartFanCurves) {
     EXPECT_NEAR(warm, 5100, 60);
 
     // Result codes.
-    EXPECT_EQ(VEK_HWM_SetSmartfan(1, 0, reinterpret_cast<uint8_t*>(temps), duties, 0), VEK_ERR_UNSUPPORTED);
+    EXPECT_EQ(VEK_HWM_SetSmartfan(1, 0, temps, duties, 0), VEK_ERR_UNSUPPORTED);
     duties[1] = 101;
-    EXPECT_EQ(VEK_HWM_SetSmartfan(1, 7, reinterpret_cast<uint8_t*>(temps), duties, 0), VEK_ERR_ARGUMENT);
+    EXPECT_EQ(VEK_HWM_SetSmartfan(1, 7, temps, duties, 0), VEK_ERR_ARGUMENT);
     ASSERT_EQ(VEK_HWM_Smartfan_Disable(1), VEK_OK);
     EXPECT_EQ(chip->Hwm(1, 0x13) >> 4, 0);
-    EXPECT_EQ(VEK_HWM_SetSmartfan(1, 7, reinterpret_cast<uint8_t*>(temps), duties, 0), VEK_ERR_STATE);
+    EXPECT_EQ(VEK_HWM_SetSmartfan(1, 7, temps, duties, 0), VEK_ERR_STATE);
     chip->SetHwm(1, 0x13, 0x20); // a hardware mode the library does not set
     EXPECT_EQ(VEK_HWM_GetSmartfan(1, &mode, outTemps, outDuties, &unused), VEK_ERR_STATE);
     EXPECT_EQ(mode, 3u);
@@ -393,7 +402,7 @@ TEST_F(Sio1OpsTest, SmartFanCurves) {
     ASSERT_EQ(VEK_HWM_Smartfan_Enable(3), VEK_OK);
     EXPECT_EQ(chip->Hwm(1, 0x93) >> 4, 4);
     duties[1] = 40;
-    ASSERT_EQ(VEK_HWM_SetSmartfan(3, 7, reinterpret_cast<uint8_t*>(temps), duties, 0), VEK_OK);
+    ASSERT_EQ(VEK_HWM_SetSmartfan(3, 7, temps, duties, 0), VEK_OK);
     EXPECT_EQ(chip->Hwm(1, 0xD0), 30);
     EXPECT_EQ(chip->Hwm(1, 0xD7), 255);
     InitBoard(29);

@@ -1,6 +1,7 @@
 // The ChipKind 2 Super I/O through the exports against its chip model: the
 // key and lock, pin routing at initialisation, GPIO, watchdog, rails, sensors,
 // fans, the pause after each access and the chip's faults.
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -50,6 +51,20 @@ TEST_F(Sio2Test, OnlyTheWholeKeyOpensTheChip) {
 }
 
 // ---- initialisation ----
+
+// Each base is read high register first, then low: the order is fixed, not
+// left to the compiler.
+TEST_F(Sio2Test, BaseHalvesAreReadHighThenLow) {
+    UseBoard(1);
+    ASSERT_EQ(Init(), VEK_OK);
+    const std::vector<uint8_t> regs = RegistersRead(ConfigOps(machine()), kIdx);
+    for (const auto& [high, low] : {std::pair<uint8_t, uint8_t>{0x62, 0x63}, {0x60, 0x61}}) {
+        const auto h = std::find(regs.begin(), regs.end(), high);
+        ASSERT_NE(h, regs.end()) << int(high);
+        ASSERT_NE(h + 1, regs.end());
+        EXPECT_EQ(h[1], low) << int(high);
+    }
+}
 
 TEST_F(Sio2Test, InitRoutesEachPinAndLocksTheChip) {
     UseBoard(1); // eight pins of chip set 7
@@ -303,6 +318,11 @@ TEST_F(Sio2Test, EveryAccessIsFollowedByThePause) {
 
 TEST_F(Sio2Test, ChipLeftOpenIsLockedAfterEveryCall) {
     InitBoard(3);
+    // Unconfigured, the trigger only reads the stopped watchdog, and locks again.
+    chip->LeaveUnlocked();
+    EXPECT_EQ(VEK_WDT_Trigger(), VEK_ERR_STATE);
+    EXPECT_FALSE(chip->config_mode());
+    ASSERT_EQ(VEK_WDT_SetConfig(0, 5), VEK_OK);
     const std::function<uint32_t()> calls[] = {
         [] { return VEK_GPIO_WritePin(1, 1, 1); },
         [] { uint8_t v; return VEK_GPIO_ReadDirection(2, &v); },

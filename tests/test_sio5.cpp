@@ -1,7 +1,9 @@
 // The ChipKind 5 Super I/O through the exports against its chip model:
 // locating the chip, the set-up writes, GPIO, watchdog, sensors, fans and
 // curves, the pause after each access, and the chip's faults.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 #include "backends/sio5/sio5.h"
@@ -193,7 +195,7 @@ TEST_F(Sio5Test, PinsOutsideTheTableAreRefused) {
     EXPECT_EQ(sio5::Ops().gpioReadPin(ctx(), 10, 1, &v), VEK_ERR_ARGUMENT);
     EXPECT_EQ(sio5::Ops().gpioReadPin(ctx(), 0, 1, &v), VEK_ERR_ARGUMENT);
     EXPECT_EQ(sio5::Ops().gpioRead(ctx(), 10, &v), VEK_ERR_ARGUMENT);
-    EXPECT_EQ(VEK_GPIO_ReadPin(2, 1, &v), VEK_ERR_ARGUMENT); // the EC's one set is the limit here
+    EXPECT_EQ(VEK_GPIO_ReadPin(10, 1, &v), VEK_ERR_ARGUMENT); // this chip's nine sets are the limit here
     EXPECT_TRUE(PortOpsOn(machine(), {0x4E, 0x4F}).empty());
     // Boards without a pin table offer no GPIO at all.
     Restart(133);
@@ -397,8 +399,7 @@ TEST_F(Sio5Test, FanDutyRoundsToNearestAndSelectsManualMode) {
 
 TEST_F(Sio5Test, SmartFanCurvesInBothEncodings) {
     InitBoard(133);
-    uint8_t temps[16];
-    PutCells(temps, {0x128, 50, 60, 70}); // only the low byte of each cell is the temperature
+    uint8_t temps[4] = {0x28, 50, 60, 70}; // one byte a point
     int32_t duties0[4] = {20, 40, 60, 100};
     ASSERT_EQ(VEK_HWM_SetSmartfan(0, 7, temps, duties0, 0), VEK_OK);
     const struct { uint8_t reg, value; } fan0[] = {{0xA9, 0x28}, {0xA8, 50}, {0xA7, 60}, {0xA6, 70},
@@ -407,7 +408,8 @@ TEST_F(Sio5Test, SmartFanCurvesInBothEncodings) {
     EXPECT_EQ(chip->Monitor(0x96) & 0x03, 0x01); // smart
 
     int32_t duties1[4] = {25, 50, 75, 0};
-    PutCells(temps, {30, 40, 50, 60});
+    const uint8_t temps1[4] = {30, 40, 50, 60};
+    std::copy(std::begin(temps1), std::end(temps1), temps);
     ASSERT_EQ(VEK_HWM_SetSmartfan(1, 7, temps, duties1, 0), VEK_OK);
     const struct { uint8_t reg, value; } fan1[] = {{0xCE, 96}, {0xCD, 32}, {0xCC, 10}, {0xCB, 255}};
     for (const auto& r : fan1) EXPECT_EQ(chip->Monitor(r.reg), r.value) << std::hex << int(r.reg);
@@ -440,7 +442,7 @@ TEST_F(Sio5Test, SmartFanModeResults) {
     chip->SetMonitor(0x96, 0x32); // fan 0 in a hardware mode of its own
     ASSERT_EQ(VEK_HWM_GetSmartfan(0, &mode, t, d, &unused), VEK_ERR_STATE);
     EXPECT_EQ(mode, 3u);
-    uint8_t temps[16] = {};
+    uint8_t temps[4] = {};
     int32_t duties[4] = {10, 20, 30, 40};
     EXPECT_EQ(VEK_HWM_SetSmartfan(0, 0, temps, duties, 0), VEK_ERR_UNSUPPORTED);
     duties[2] = 101;

@@ -274,6 +274,14 @@ TEST_F(SmbusTest, I2cBlockWriteSendsNoCountAndDropsI2cModeAfterwards) {
     EXPECT_EQ(VEK_I2C_SMBusI2CBlock(0, 0, 0x33, 0x40, 4, data), VEK_ERR_WRITE);
     EXPECT_EQ(machine().FindPciFunction(pci)->Load(smbus::kCfgHostConfig, 1) & smbus::kHostConfigI2cEnable, 0u);
     EXPECT_EQ(VEK_I2C_SMBusI2CBlock(0, 0, sim::kBlockDeviceAddress, 0x40, 33, data), VEK_ERR_ARGUMENT);
+
+    // Nothing to write starts nothing, like the read, and leaves the host usable.
+    machine().ClearTrace();
+    EXPECT_EQ(VEK_I2C_SMBusI2CBlock(0, 0, sim::kBlockDeviceAddress, 0x40, 0, data), VEK_ERR_ARGUMENT);
+    EXPECT_EQ(PortAccesses(), 0u);
+    uint8_t b = 0;
+    EXPECT_EQ(VEK_SMBus_ByteData(1, kBlockDev, 0x43, &b), VEK_OK);
+    EXPECT_EQ(b, 0x44);
 }
 
 TEST_F(SmbusTest, ProcessCallSendsLowByteFirstAndReadsTheAnswer) {

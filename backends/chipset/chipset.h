@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek::chipset {
 
@@ -23,8 +23,10 @@ inline constexpr uint32_t WDT_CONFIG_RESET_ENABLE = 0x10;
 inline constexpr uint16_t WDT_LOCK = 0x18;     // lock/enable byte
 inline constexpr uint8_t WDT_LOCK_ENABLE = 0x02;
 inline constexpr uint8_t WDT_LOCK_STOPPED = 0x00;
-// 33 MHz timer clock through the 2^15 prescaler: 1007 ticks per second.
-inline constexpr uint32_t WDT_TICKS_PER_SECOND = 33'000'000u >> 15;
+// 33 MHz timer clock through the 2^15 prescaler: 1007.08 ticks per second.
+inline constexpr uint64_t WDT_CLOCK_HZ = 33'000'000;
+inline constexpr uint64_t WDT_CLOCK_DIVIDER = 1u << 15;
+inline constexpr uint64_t WDT_FIRST_STAGE_TICKS = 1; // preload 0
 // The preload registers hold 20 bits.
 inline constexpr uint32_t WDT_PRELOAD_MASK = 0xFFFFF;
 inline constexpr uint8_t WDT_MAX_SECONDS = 255;

@@ -72,7 +72,7 @@ void ConfigureWatchdog(DeviceContext& ctx, const ChipsetRow& row) {
     const uint16_t base = smbus::ReadSmbusConfigWord(ctx, CFG_WDT_BASE);
     a.wdtBlockBase = Usable(base, 0xFFFF) ? base : 0;
     ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {WDT_MAX_SECONDS, WDT_MAX_MINUTES}, .unit = 0,
-                         .count = 0, .running = 0};
+                         .count = 0, .running = 0, .configured = 0};
     ctx.caps[CAP_WDT] = (row.offersWatchdog && a.wdtBlockBase != 0) ? 1 : 0;
     // A kernel watchdog driver keeps its own timer running in this block; the
     // library neither restarts nor stops it beside the driver.

@@ -97,8 +97,9 @@ uint32_t BlockWrite(DeviceContext& ctx, uint32_t bus, uint8_t addressByte, uint8
 }
 
 // [command] then the slave's count byte and up to 32 data bytes. Judged by the
-// bytes that arrived, not by the transfer status: a slave that stops early
-// still hands over what it sent.
+// bytes moved, not by the transfer status: the read asks for 33 bytes, so a
+// correct reply of fewer ends partial. The platform's count includes the
+// command byte it wrote, so a whole reply moved count + 2 bytes.
 uint32_t BlockRead(DeviceContext& ctx, uint32_t bus, uint8_t addressByte, uint8_t command, int32_t* count,
                    uint8_t* data) {
     if (count == nullptr || data == nullptr) return VEK_ERR_ARGUMENT;
@@ -106,9 +107,10 @@ uint32_t BlockRead(DeviceContext& ctx, uint32_t bus, uint8_t addressByte, uint8_
         uint8_t reply[kBlockReadBytes] = {};
         uint32_t counted = 0;
         device.Transfer(&command, 1, reply, kBlockReadBytes, &counted);
+        constexpr uint32_t kFramingBytes = 2; // command written, count byte read
         const uint32_t announced = reply[0];
-        if (counted < 1 || counted < announced + 1) return VEK_ERR_READ;
         const uint32_t kept = std::min(announced, I2C_MAX_DATA);
+        if (counted < kFramingBytes + kept) return VEK_ERR_READ;
         *count = int32_t(kept);
         std::memcpy(data, reply + 1, kept);
         return (announced == 0 || announced > I2C_MAX_DATA) ? VEK_ERR_READ : VEK_OK;

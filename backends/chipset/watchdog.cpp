@@ -2,7 +2,7 @@
 // registers take a write only right after the two-byte unlock sequence.
 #include <cstdint>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/chipset/chipset.h"
 #include "hal/hal.h"
 #include "vek/vek.h"
@@ -44,15 +44,23 @@ private:
     uint16_t base_;
 };
 
-// Ticks of the second stage for the configured time-out, less one: the counter
-// expires on the tick after it reaches zero. Computed in 32 bits, so the whole
-// advertised range (up to 10 minutes, 604,199 ticks) fits the 20-bit register
-// instead of wrapping at 16 bits. A watchdog triggered before it was ever
-// configured (count 0) gets the longest preload the register holds rather
-// than an immediate reset.
+// Second-stage preload for the configured time-out. The timer ticks at
+// 33 MHz / 2^15 (1007.08 Hz); a stage of preload n lasts n + 1 ticks and the
+// first stage (preload 0) one tick. The time-out is counted in whole ticks,
+// rounded up, so the reset comes within one tick after the asked time and never
+// before it: 1007 ticks a second would run 47 ms short at 10 minutes. The range
+// the frame enforces (255 seconds, 10 minutes) keeps the preload inside the
+// 20-bit register, where 18 minutes would wrap to 38.7 seconds.
+constexpr uint32_t PreloadForSeconds(uint32_t seconds) {
+    const uint64_t ticks = (uint64_t(seconds) * WDT_CLOCK_HZ + WDT_CLOCK_DIVIDER - 1) / WDT_CLOCK_DIVIDER;
+    return uint32_t(ticks - WDT_FIRST_STAGE_TICKS - 1);
+}
+static_assert(PreloadForSeconds(1) == 1006); // the same as 1007 - 1 at one second
+static_assert(PreloadForSeconds(WDT_MAX_MINUTES * kSecondsPerMinute) <= WDT_PRELOAD_MASK);
+static_assert(PreloadForSeconds(WDT_MAX_SECONDS) <= WDT_PRELOAD_MASK);
+
 uint32_t Preload(const WdtState& wdt) {
-    const uint32_t seconds = wdt.unit != 0 ? wdt.count * kSecondsPerMinute : wdt.count;
-    return (seconds * WDT_TICKS_PER_SECOND - 1) & WDT_PRELOAD_MASK;
+    return PreloadForSeconds(wdt.unit != 0 ? wdt.count * kSecondsPerMinute : wdt.count);
 }
 
 uint32_t Trigger(DeviceContext& ctx) {

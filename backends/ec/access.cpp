@@ -2,7 +2,7 @@
 // multi-byte sequences must never interleave.
 #include <initializer_list>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/ec/ec.h"
 #include "hal/hal.h"
 

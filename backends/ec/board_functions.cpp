@@ -169,7 +169,9 @@ uint32_t LanBypassGet(DeviceContext& ctx, uint32_t segment, uint32_t item, uint3
         return VEK_OK;
     }
     if (item == LAN_ITEM_TIMEOUT) {
-        *out = uint32_t(Read(ctx, a.lanRegister[LAN_TIMER_MINUTES])) * 60 + Read(ctx, a.lanRegister[LAN_TIMER_SECONDS]);
+        const uint32_t minutes = Read(ctx, a.lanRegister[LAN_TIMER_MINUTES]);
+        const uint32_t seconds = Read(ctx, a.lanRegister[LAN_TIMER_SECONDS]);
+        *out = minutes * 60 + seconds;
         return VEK_OK;
     }
     return VEK_ERR_ARGUMENT;

@@ -326,7 +326,7 @@ void Configure(DeviceContext& ctx) {
         a.readRegister = &WindowReadSlot;
     }
     ChooseEcPortRoute(ctx);
-    ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 0, .running = 0};
+    ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 0, .running = 0, .configured = 0};
 
     // The ZKEC controller beside this EC needs the board revision to pick its layout.
     if (ctx.boardId == kBoardWithZkecNeighbour) {

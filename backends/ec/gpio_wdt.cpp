@@ -236,6 +236,23 @@ uint32_t WdtTrigger(DeviceContext& ctx) {
     return VEK_ERR_WRITE;
 }
 
+// The EC RAM control byte says whether the watchdog runs and which of the
+// minutes (0x07) and seconds (0x08) registers holds its timeout.
+uint32_t WdtReadChip(DeviceContext& ctx, uint32_t* unit, uint8_t* count) {
+    const EcArea& a = Area(ctx);
+    const auto read = [&](Slot slot) {
+        return Indirect(ctx) ? EcMemoryRead(uint16_t(slot)) : ReadEcRegister(ctx, slot);
+    };
+    const uint8_t control = read(a.wdtControl);
+    if (control != WDT_RUN_SECONDS && control != WDT_RUN_MINUTES) return VEK_ERR_STATE;
+    const bool minutes = control == WDT_RUN_MINUTES;
+    const uint8_t c = read(minutes ? a.wdtMinutes : a.wdtSeconds);
+    if (c == 0) return VEK_ERR_STATE;
+    *unit = minutes ? 1 : 0;
+    *count = c;
+    return VEK_OK;
+}
+
 uint32_t WdtDisable(DeviceContext& ctx) {
     const EcArea& a = Area(ctx);
     for (Slot slot : {a.wdtControl, a.wdtSeconds, a.wdtMinutes}) {
@@ -267,7 +284,7 @@ uint32_t Kind100WdtDisable(DeviceContext&) {
 uint32_t Kind100Start(DeviceContext& ctx) {
     if (ctx.boardId != KIND100_WDT_BOARD) return VEK_ERR_UNSUPPORTED;
     ctx.caps[CAP_WDT] = 1;
-    ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 0, .running = 0};
+    ctx.wdtEc = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 0, .running = 0, .configured = 0};
     return VEK_OK;
 }
 
@@ -283,6 +300,7 @@ void FillGpioWatchdogOps(BackendOps& ops) {
     ops.wdtSetConfig = &WdtSetConfig;
     ops.wdtTrigger = &WdtTrigger;
     ops.wdtDisable = &WdtDisable;
+    ops.wdtReadChip = &WdtReadChip;
 }
 
 void FillKind100WatchdogOps(BackendOps& ops) {

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <iterator>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/ec/ec.h"
 #include "backends/ec/ops.h"
 #include "hal/hal.h"

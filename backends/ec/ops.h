@@ -2,7 +2,7 @@
 // backend fills the entries it implements; an entry left null answers 10.
 #pragma once
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek::ec {
 

@@ -2,7 +2,7 @@
 // LEDs on chipset GPIO control bytes (ledOwner 8).
 #pragma once
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek::special {
 

@@ -1,6 +1,6 @@
 // Port access to the ChipKind 1 chip. Every port access is followed by the
 // backend's pause; the chip needs it between index and data cycles.
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio1/registers.h"
 #include "backends/sio1/sio1.h"
 #include "backends/superio/superio.h"

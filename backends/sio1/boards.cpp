@@ -299,9 +299,8 @@ constexpr BoardRow kBoards[] = {
     {.subtype = 1, .boardId = 65, .pins = Pins(G(6)), .monitor = &kOldMonitor},
     {.subtype = 1, .boardId = 66, .pins = Pins(G(3), S({0x50, 0x51, 0x52, 0x53})), .monitor = &kOldMonitor},
 
-    // Subtype 2. Board 2 is the first of the line; its subtype names no data
-    // for it, so it gets the family's layout with group 1 on the header.
-    {.subtype = 2, .boardId = 2, .pins = Pins(G(1)), .monitor = &kOldMonitor},
+    // Subtype 2. Board 2 (the first of the line) has no row: nothing is known
+    // of its header or sensors, so it keeps the defaults and maps no pins.
     {.subtype = 2, .boardId = 25, .pins = Pins(G(1)), .monitor = &kOldMonitor},
     {.subtype = 2, .boardId = 28, .pins = Pins(G(3), G(4)), .monitor = &kOldMonitor},
     {.subtype = 2, .boardId = 31, .pins = Pins(G(5)), .monitor = &kOldMonitor},
@@ -352,7 +351,7 @@ constexpr BoardRow kBoards[] = {
     {.subtype = 8, .boardId = 144, .pins = kNoPins, .monitor = &kNewMonitorSixFans},
     {.subtype = 8, .boardId = 151, .pins = Pins(G(0), G(1)), .monitor = &kNewMonitorSixFans},
 };
-static_assert(std::size(kBoards) == 40, "one row per ChipKind 1 board id");
+static_assert(std::size(kBoards) == 39, "one row per ChipKind 1 board id with its own data");
 
 // Rows are found by board id alone: board 144 also ships on subtype 5 and
 // keeps its row there.

@@ -2,7 +2,7 @@
 // configuration-mode session that maps the GPIO pins and enables the watchdog,
 // and, when no board fixes it, a second one that reads the monitor's base.
 #include "backends/superio/kernel_route.h"
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio1/config.h"
 #include "hal/hal.h"
 
@@ -25,6 +25,9 @@ void WriteDefaults(DeviceContext& ctx) {
     Sio1Area& a = Area(ctx);
     a = Sio1Area{};
     for (int i = 0; i <= 2; ++i) ctx.gpioSets[i] = 0;
+    // Pins are board data: a board without its own row maps none (a zero code
+    // would stand for bit 0 of group 0 and count sixteen pins nobody wired).
+    for (uint8_t& code : a.pinCode) code = PIN_NONE;
 
     a.wdtLdn = LDN_GPIO_B;
     a.wdtActReg = LD_ACTIVATE;
@@ -36,7 +39,7 @@ void WriteDefaults(DeviceContext& ctx) {
                             .maxCount = {kWdtMaxCount, kWdtMaxCount},
                             .unit = 0,
                             .count = kWdtDefaultCount,
-                            .running = 0};
+                            .running = 0, .configured = 0};
 
     a.voltReg[3] = HWM_VIN_5V;
     a.vbatBank = HWM_VBAT_BANK;

@@ -117,6 +117,20 @@ uint32_t WdtTrigger(DeviceContext& ctx) {
     return VEK_OK;
 }
 
+// The count register holds the running timeout (0 = stopped); the mode
+// register's unit bit says whether it counts minutes.
+uint32_t WdtReadChip(DeviceContext& ctx, uint32_t* unit, uint8_t* count) {
+    const Sio1Area& a = Area(ctx);
+    ConfigMode cfg;
+    SelectDevice(a.wdtLdn);
+    const uint8_t mode = CfgRead(a.wdtModeReg);
+    const uint8_t c = CfgRead(a.wdtCountReg);
+    if (c == WDT_STOP) return VEK_ERR_STATE;
+    *unit = (mode & a.wdtUnitBit) ? 1 : 0;
+    *count = c;
+    return VEK_OK;
+}
+
 uint32_t WdtDisable(DeviceContext& ctx) {
     const Sio1Area& a = Area(ctx);
     ConfigMode cfg;
@@ -160,6 +174,7 @@ void FillGpioWatchdogOps(BackendOps& ops) {
     ops.gpioWritePin = &WritePin;
     ops.wdtTrigger = &WdtTrigger;
     ops.wdtDisable = &WdtDisable;
+    ops.wdtReadChip = &WdtReadChip;
     ops.backlightChange = &BacklightChange;
 }
 

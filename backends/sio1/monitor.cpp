@@ -160,7 +160,10 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
         *rpm = value == kRpmOfFullCount ? 0 : value;
         return VEK_OK;
     }
-    const uint32_t e = ((HwmRead(ctx, f.div1Reg) >> f.div1Shift) & 3) | ((HwmRead(ctx, f.div2Reg) >> f.div2Shift) & 4);
+    // The divisor's two low bits are read before its third.
+    const uint32_t div1 = HwmRead(ctx, f.div1Reg);
+    const uint32_t div2 = HwmRead(ctx, f.div2Reg);
+    const uint32_t e = ((div1 >> f.div1Shift) & 3) | ((div2 >> f.div2Shift) & 4);
     const uint32_t count = HwmRead(ctx, f.count);
     *rpm = count == kCountStopped ? 0 : RpmOf(double(count) * (1u << e));
     return VEK_OK;
@@ -252,7 +255,7 @@ uint32_t SetFanSpeed(DeviceContext& ctx, uint32_t fan, int32_t percent) {
     return VEK_OK;
 }
 
-// Curve arguments: temps holds four u32 words (low byte used), duties four
+// Curve arguments: temps holds four temperature bytes, duties four
 // percentages; outputs: a = mode, b = four temperatures, c = four percentages.
 uint32_t SetSmartfan(DeviceContext& ctx, uint32_t fan, int32_t mode, uint8_t* temps, int32_t* duties, int32_t) {
     if (mode != int32_t(kModeSmart)) return VEK_ERR_UNSUPPORTED;
@@ -268,11 +271,7 @@ uint32_t SetSmartfan(DeviceContext& ctx, uint32_t fan, int32_t mode, uint8_t* te
     const CurveRegs c = CurveOf(ctx, fan);
     if (c.tempBank == kBankAbsent || c.tempReg == kRegAbsent) return VEK_ERR_UNSUPPORTED;
     HwmBank bank(ctx, c.tempBank);
-    for (int i = 0; i < HWM_CURVE_POINTS; ++i) {
-        uint32_t word = 0;
-        for (int b = 3; b >= 0; --b) word = word << 8 | temps[4 * i + b];
-        HwmWrite(ctx, uint8_t(c.tempReg + i), uint8_t(word));
-    }
+    for (int i = 0; i < HWM_CURVE_POINTS; ++i) HwmWrite(ctx, uint8_t(c.tempReg + i), temps[i]);
     bank.Select(c.dutyBank);
     for (int i = 0; i < HWM_CURVE_POINTS; ++i) HwmWrite(ctx, uint8_t(c.dutyReg + i), dutyBytes[i]);
     return VEK_OK;

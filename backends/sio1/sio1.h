@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 #include "platform/context.h"
 
 namespace vek::sio1 {

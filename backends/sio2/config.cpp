@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "backends/superio/kernel_route.h"
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio2/sio2.h"
 
 namespace vek::sio2 {
@@ -123,7 +123,7 @@ void SetInitial(DeviceContext& ctx) {
     a.sysTemp[0] = 0x29;
     a.sysTemp[1] = a.sysTemp[2] = REG_NONE;
     std::fill(std::begin(ctx.gpioSets), std::end(ctx.gpioSets), 0u);
-    ctx.wdtSio12 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0};
+    ctx.wdtSio12 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0, .configured = 0};
     ctx.ioDelay = 5;
     const bool wide = WideAdc(ctx.subtype);
     a.adcFullScale = wide ? 4.096 : 3.072;
@@ -174,12 +174,8 @@ void RoutePin(Sio2Area& a, int i) {
     // registers and its pin answers 7.
 }
 
-// High byte first, then low. Called in configuration mode.
-uint16_t ReadBase(uint8_t highReg, uint8_t lowReg) {
-    const uint8_t high = Read(highReg);
-    const uint8_t low = Read(lowReg);
-    return UsableBase(uint16_t((high << 8) | low));
-}
+// Called in configuration mode.
+uint16_t ReadBase(uint8_t highReg, uint8_t lowReg) { return UsableBase(ReadPair(highReg, lowReg)); }
 
 void SetEnvBits(const DeviceContext& ctx, uint8_t reg, uint8_t bits) {
     EnvWrite(ctx, reg, uint8_t(EnvRead(ctx, reg) | bits));

@@ -1,7 +1,7 @@
 // ChipKind 2 operations: GPIO pins (direction in logical device 7, levels on
 // the simple-I/O ports), the watchdog, and the environment controller's
 // temperatures, rails and fans.
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio2/sio2.h"
 #include "hal/hal.h"
 #include "vek/vek.h"
@@ -160,6 +160,18 @@ uint32_t WdtTrigger(DeviceContext& ctx) {
     return VEK_OK;
 }
 
+// The count register holds the running timeout (0 = stopped); the control
+// register's unit bit is set for seconds.
+uint32_t WdtReadChip(DeviceContext&, uint32_t* unit, uint8_t* count) {
+    GpioScope wdt;
+    const uint8_t control = Read(WDT_CONTROL);
+    const uint8_t c = Read(WDT_COUNT);
+    if (c == 0) return VEK_ERR_STATE;
+    *unit = (control & WDT_UNIT_SECONDS) ? 0 : 1;
+    *count = c;
+    return VEK_OK;
+}
+
 uint32_t WdtDisable(DeviceContext&) {
     GpioScope wdt;
     Write(WDT_COUNT, 0);
@@ -276,6 +288,7 @@ const BackendOps& Ops() {
         o.gpioWritePin = &WritePin;
         o.wdtTrigger = &WdtTrigger;
         o.wdtDisable = &WdtDisable;
+        o.wdtReadChip = &WdtReadChip;
         o.temperature = &Temperature;
         o.cpuTemperature = &CpuTemperature;
         o.voltage = &Voltage;

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 #include "backends/superio/superio.h"
 #include "platform/context.h"
 
@@ -128,6 +128,12 @@ void Write(uint8_t reg, uint8_t value);
 uint8_t Read(uint8_t reg);
 inline void SelectDevice(uint8_t device) { Write(CR_DEVICE_SELECT, device); }
 inline void SetBits(uint8_t reg, uint8_t bits) { Write(reg, uint8_t(Read(reg) | bits)); }
+// A 16-bit base from its register pair, the high register read first.
+inline uint16_t ReadPair(uint8_t highReg, uint8_t lowReg) {
+    const uint8_t high = Read(highReg);
+    const uint8_t low = Read(lowReg);
+    return uint16_t(high << 8 | low);
+}
 
 uint8_t EnvRead(const DeviceContext& ctx, uint8_t reg);
 void EnvWrite(const DeviceContext& ctx, uint8_t reg, uint8_t value);

@@ -6,7 +6,7 @@
 #include <span>
 
 #include "backends/superio/kernel_route.h"
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio5/sio5.h"
 
 namespace vek::sio5 {
@@ -198,7 +198,7 @@ void SetInitial(DeviceContext& ctx) {
     a.fans[0] = kNoFan0;
     a.fans[1] = kNoFan1;
     std::fill(std::begin(ctx.gpioSets), std::end(ctx.gpioSets), 0u);
-    ctx.wdtSio5 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0};
+    ctx.wdtSio5 = WdtState{.minCount = {1, 1}, .maxCount = {255, 255}, .unit = 0, .count = 10, .running = 0, .configured = 0};
     ctx.ioDelay = *IoDelayOf(KIND_SIO5);
 }
 

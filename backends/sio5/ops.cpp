@@ -1,8 +1,6 @@
 // ChipKind 5 operations: GPIO through logical device 6, the watchdog of
 // logical device 7, and the hardware monitor of logical device 4.
-#include <cstring>
-
-#include "api/library.h"
+#include "platform/process.h"
 #include "backends/sio5/sio5.h"
 #include "hal/hal.h"
 #include "vek/vek.h"
@@ -187,6 +185,18 @@ uint32_t WdtTrigger(DeviceContext& ctx) {
     const uint8_t r = Read(WDT_CONTROL);
     const uint8_t unit = ctx.wdtSio5.unit != 0 ? uint8_t(r | WDT_UNIT_MINUTES) : uint8_t(r & ~WDT_UNIT_MINUTES);
     Write(WDT_CONTROL, uint8_t(unit | WDT_ENABLE));
+    return VEK_OK;
+}
+
+// The control register's enable bit says whether the watchdog runs, its unit
+// bit whether the count register counts minutes.
+uint32_t WdtReadChip(DeviceContext&, uint32_t* unit, uint8_t* count) {
+    DeviceScope wdt(LDN_WDT);
+    const uint8_t control = Read(WDT_CONTROL);
+    const uint8_t c = Read(WDT_COUNT);
+    if (!(control & WDT_ENABLE) || c == 0) return VEK_ERR_STATE;
+    *unit = (control & WDT_UNIT_MINUTES) ? 1 : 0;
+    *count = c;
     return VEK_OK;
 }
 
@@ -382,7 +392,7 @@ uint32_t SmartTempBase(const Sio5Area& a, uint32_t fan) {
     return fan < FANS ? a.fans[fan].smartTempBase : FAN_REG_NONE;
 }
 
-// temperatures: four u32 whose low bytes are the curve's temperatures;
+// temperatures: four bytes, the curve's points in degrees C;
 // duties: four percentages 0..100 (7 otherwise, nothing written).
 uint32_t SetSmartfan(DeviceContext& ctx, uint32_t fan, int32_t mode, uint8_t* temperatures, int32_t* duties,
                      int32_t) {
@@ -395,16 +405,14 @@ uint32_t SetSmartfan(DeviceContext& ctx, uint32_t fan, int32_t mode, uint8_t* te
     (void)WriteFanMode(ctx, fan, FAN_MODE_SMART); // the curve is written either way
     DeviceScope hwm(LDN_HWM);
     for (int i = 0; i < SMART_POINTS; ++i) {
-        uint32_t t = 0;
-        std::memcpy(&t, temperatures + 4 * i, sizeof t);
-        HwmWrite(ctx, uint8_t(f.smartTempBase + 3 - i), uint8_t(t & 0xFF));
+        HwmWrite(ctx, uint8_t(f.smartTempBase + 3 - i), temperatures[i]);
         HwmWrite(ctx, uint8_t(f.smartDutyBase + 3 - i),
                  fan == 0 ? DutyByte(duties[i]) : EncodeFan1Duty(duties[i]));
     }
     return VEK_OK;
 }
 
-// mode: the fan's FanMode; temperatures and duties: four u32 each.
+// mode: the fan's FanMode; temperatures and duties: four u32 each (out).
 uint32_t GetSmartfan(DeviceContext& ctx, uint32_t fan, uint32_t* mode, uint32_t* temperatures, uint32_t* duties,
                      uint32_t*) {
     uint32_t m = 0;
@@ -439,6 +447,7 @@ const BackendOps& Ops() {
         o.gpioWritePin = &WritePin;
         o.wdtTrigger = &WdtTrigger;
         o.wdtDisable = &WdtDisable;
+        o.wdtReadChip = &WdtReadChip;
         o.temperature = &Temperature;
         o.cpuTemperature = &CpuTemperature;
         o.voltage = &Voltage;

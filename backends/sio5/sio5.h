@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 #include "backends/superio/superio.h"
 #include "platform/context.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/library.h"
+#include "platform/process.h"
 #include "hal/hal.h"
 
 namespace vek::superio {

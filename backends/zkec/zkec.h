@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek::zkec {
 

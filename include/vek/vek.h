@@ -88,6 +88,11 @@ VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_GPIO_WritePin(int32_t set, int32_t pin, u
 /* Watchdog */
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_WDT_Available(void);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_WDT_GetRange(uint32_t unit, uint8_t* min, uint8_t* max);
+/* Watchdog: VEK_WDT_SetConfig takes a count inside VEK_WDT_GetRange's bounds for the
+ * unit (7 otherwise, nothing stored). VEK_WDT_Trigger in a process that has not called
+ * VEK_WDT_SetConfig re-arms with the timeout the chip holds where the chip's register
+ * can be read; where it cannot, or the watchdog is stopped, it answers 14 and leaves
+ * the chip alone. */
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_WDT_SetConfig(uint32_t unit, uint8_t count);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_WDT_GetConfig(uint32_t* unit, uint8_t* count);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_WDT_Trigger(void);
@@ -101,9 +106,17 @@ VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Voltage(uint32_t index, double* value
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Current(uint32_t index, double* value);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_GetFanSpeed(uint32_t fan, uint32_t* rpm);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetFanSpeed(uint32_t fan, int32_t percent);
-/* Smart fan: the chip gives the arrays their meaning. VEK_HWM_GetSmartfan's b and c
- * and VEK_HWM_SetSmartfan's a and b hold up to eight entries (an eight-point curve on
- * some embedded controllers); pass arrays of eight. */
+/* Smart fan: the chip gives the arrays their meaning and their length.
+ * VEK_HWM_SetSmartfan reads a as temperature bytes in degrees C and b as duties in
+ * percent, c as a third value:
+ *   Super I/O fan controllers: a[0..3], b[0..3] (a four-point curve); c unused;
+ *   embedded controllers:      a[0..1], b[0..1] (b[1] must be 100); c the third value;
+ *   the eight-point EC curve:  a[0..7], b[0..7]; c unused.
+ * VEK_HWM_GetSmartfan writes a[0] (the fan mode) and, in the same order,
+ *   Super I/O: b[0..3] temperatures, c[0..3] duties; d untouched;
+ *   embedded controllers: b[0..1], c[0..1] (c[1] = 100), d[0] the third value;
+ *   the eight-point EC curve: b[0..7], c[0..7]; d untouched.
+ * Arrays of eight fit every chip. */
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_SetSmartfan(uint32_t fan, int32_t mode, uint8_t* a, int32_t* b, int32_t c);
 VEK_API_EXPORT VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Enable(uint32_t fan);

@@ -32,7 +32,6 @@
 #include <fstream>
 #include <string>
 
-#include "api/library.h"
 #include "os/hybrid_wait.h"
 #include "os/linux/backlight.h"
 #include "os/linux/capabilities.h"
@@ -313,9 +312,6 @@ const char* DmiFile(uint32_t item) {
     default: return nullptr;
     }
 }
-
-// Releases the I/O channel when the library is unloaded.
-__attribute__((destructor)) void OnUnload() { vek::LibraryUnload(); }
 
 } // namespace
 

@@ -163,7 +163,7 @@ def test_attach_refuses_unknown_names_and_double_attach():
 # The monitor registers float to 0xFF: what that reads as depends on the chip's scaling.
 # Before the every-board test: the kind-1 Super I/O backend keeps its configuration
 # port across VEK_API_Uninit, so a kind-1 board brought up after another reads elsewhere.
-@pytest.mark.parametrize("name, floating_celsius", [("FMQ-333", 255.0), ("HLS-102", 510.0)])
+@pytest.mark.parametrize("name, floating_celsius", [("FMQ-333", 255.0), ("HLS-125", 510.0)])
 def test_silent_superio_reads_float_high(name, floating_celsius):
     with vek.Board(sim=name) as b:
         assert b.HWM_Temperature(0) < 100
