@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "api/backend.h"
+#include "backends/backend.h"
 
 namespace vek::smbus {
 
