@@ -186,7 +186,7 @@ int32_t* IoDelayOf(uint32_t kind) {
 // down at exit; only the native driver is released here.
 void LibraryUnload() {
     if (hal::PlatformAttached()) return;
-    if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
+    hal::DriverStop();
 }
 
 } // namespace vek
@@ -215,7 +215,9 @@ VEK_RESULT VEK_CALL VEK_API_Uninit(void) {
     lib.released.store(true);
     const bool held = os::LockIsOpen() && os::LockAcquireFor(kTeardownWaitMs);
     hal::ZkecClose();
-    if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
+    // Whether or not the device still answers: a handle this process holds
+    // keeps the service from being removed by its last other user.
+    hal::DriverStop();
     lib.primary.state = -1;
     if (held) os::LockRelease();
     os::LockClose();
