@@ -171,7 +171,7 @@ uint32_t CopyCached(const char* cached, char* out) {
 // down at exit; only the native driver is released here.
 void LibraryUnload() {
     if (hal::PlatformAttached()) return;
-    if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
+    hal::DriverStop();
 }
 
 #ifndef _WIN32
@@ -208,7 +208,9 @@ VEK_RESULT VEK_CALL VEK_API_Uninit(void) {
     const bool held = os::LockIsOpen() && os::LockAcquireFor(kTeardownWaitMs);
     hal::ZkecClose();
     smbus::ReleaseKernelRoutes();
-    if (hal::DriverCheck() == VEK_HOST_DRIVER_READY) hal::DriverStop();
+    // Whether or not the device still answers: a handle this process holds
+    // keeps the service from being removed by its last other user.
+    hal::DriverStop();
     lib.primary.state = -1;
     if (held) os::LockRelease();
     os::LockClose();

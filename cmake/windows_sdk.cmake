@@ -38,12 +38,20 @@ endif()
 
 install(TARGETS vek RUNTIME DESTINATION ${VEK_SDK_ARCH}/bin ARCHIVE DESTINATION ${VEK_SDK_ARCH}/lib)
 install(FILES ${PROJECT_SOURCE_DIR}/include/vek/vek.h DESTINATION include/vek)
+# What a user of the zip reads first, the driver's own notes and an example.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/sdk/README.md DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/driver/windows/README.md DESTINATION . RENAME DRIVER.md)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/sdk/vek_sdk_example.c DESTINATION example)
 # The kernel I/O driver this build makes, beside the DLL where the library looks for it.
 foreach(_vek_driver zelkoran zelkoranx64)
   if(TARGET ${_vek_driver})
     install(FILES $<TARGET_FILE:${_vek_driver}> DESTINATION ${VEK_SDK_ARCH}/bin)
   endif()
 endforeach()
+# A 32-bit application on 64-bit Windows needs the x64 driver.
+if(VEK_CROSS_X64_DRIVER)
+  install(FILES ${VEK_CROSS_X64_DRIVER} DESTINATION ${VEK_SDK_ARCH}/bin)
+endif()
 if(VEK_MSVC_IMPORT_LIBRARY)
   install(FILES ${VEK_MSVC_IMPORT_LIBRARY} DESTINATION ${VEK_SDK_ARCH}/lib)
 endif()

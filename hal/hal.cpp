@@ -62,7 +62,13 @@ bool SizeAligned(uint32_t offset, uint32_t size) {
 uint32_t DriverStatus() { return g_driver.status; }
 
 bool DriverStart() {
-    if (g_driver.started) return g_driver.status == VEK_HOST_DRIVER_READY;
+    if (g_driver.started) {
+        if (DriverVersion() != 0) return DriverCheck() == VEK_HOST_DRIVER_READY;
+        // Our device stopped answering: a driver restarted since (by another
+        // process, or after a fault) has a new device behind the name. Let
+        // go of the dead handle and run the start sequence again in full.
+        DriverStop();
+    }
     uint32_t regs[4] = {};
     Cpuid(kCpuidFeatures, regs);
     g_driver.hasMsr = (regs[3] & kCpuidEdxMsr) != 0;
@@ -78,8 +84,13 @@ bool DriverStart() {
 }
 
 uint32_t DriverCheck() {
-    if (g_driver.status == VEK_HOST_DRIVER_READY && DriverVersion() == 0)
-        g_driver.status = VEK_HOST_DRIVER_START_FAILED;
+    if (g_driver.started) {
+        // A device that failed its version request once and answers again is
+        // ready again: the failure is not remembered past the next check.
+        g_driver.status = DriverVersion() != 0 ? VEK_HOST_DRIVER_READY : VEK_HOST_DRIVER_START_FAILED;
+    } else if (g_driver.status == VEK_HOST_DRIVER_READY) {
+        g_driver.status = VEK_HOST_DRIVER_START_FAILED; // stopped: the device is closed
+    }
     return g_driver.status;
 }
 

@@ -17,10 +17,14 @@ const vek_host_platform& Platform();
 // Driver status: 0 ready, 1..5 failure codes.
 uint32_t DriverStatus();
 // Runs the start sequence once per process (until DriverStop); true when ready.
+// A device this process holds that no longer answers is released and the
+// sequence runs again.
 bool DriverStart();
-// Re-validates a ready driver: status turns 3 when it stops answering.
+// Re-validates the device this process holds: status 3 while it does not
+// answer its version request, 0 again once it does.
 uint32_t DriverCheck();
-// Releases the driver (the platform removes it when this process is the last user).
+// Releases the device this process started or opened, answering or not (the
+// platform removes the service when this process is the last user).
 void DriverStop();
 // Forget everything (used when a different platform is attached).
 void DriverReset();

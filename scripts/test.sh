@@ -4,7 +4,8 @@
 #   2. the same test suite under AddressSanitizer + UndefinedBehaviorSanitizer,
 #      the threading tests under ThreadSanitizer, and a short fuzzing run
 #   3. the 32-bit product vek.dll (mingw-w64) and a check of its export table
-#   4. the 64-bit vek.dll and the Windows tests under wine64
+#   4. the 64-bit vek.dll and the Windows tests under wine64; the same tests of
+#      the 32-bit vek.dll under wine32 (WoW64 prefix and pure 32-bit prefix)
 #   (3 and 4 also build EApi.dll, the EAPI library, check its export table and
 #    run its Windows test under wine64)
 #   (3 and 4 also build the kernel I/O driver beside vek.dll and check its image,
@@ -43,12 +44,13 @@ bash scripts/fuzz.sh 45
 
 step "Windows 32-bit build"
 cmake -S . -B build-w32 -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw32.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DVEK_BUILD_TESTS=ON >/dev/null
 cmake --build build-w32 -j$jobs
 step "Export table of the 32-bit vek.dll"
 bash tools/check_exports.sh build-w32/vek.dll
 bash tools/check_exports.sh build-w32/eapi/EApi.dll eapi/exports.txt
 bash driver/windows/check_image.sh build-w32/zelkoran.sys
+bash driver/windows/check_image.sh build-w32/zelkoranx64.sys # the x64 driver the 32-bit SDK ships
 step "MSVC consumer of the 32-bit SDK (clang-cl, lld-link)"
 bash tests/sdk/msvc_link.sh build-w32 x86
 
@@ -63,10 +65,14 @@ step "Windows tests under wine64"
 bash tests/windows/run_wine_tests.sh build-w64
 step "EApi.dll under wine64"
 bash eapi/tests/run_wine_eapi.sh build-w64
+step "Windows tests of the 32-bit vek.dll under wine32"
+bash tests/windows/run_wine32_tests.sh build-w32 build-w64
 step "MSVC consumer of the 64-bit SDK, run under wine64"
 bash tests/sdk/msvc_link.sh build-w64 x64
 step "Windows SDK folder and zips"
 bash packaging/windows_sdk.sh build-w32 build-w64 build-sdk
+step "Each SDK zip unpacked, its example built and run under wine"
+bash tests/sdk/run_zip_examples.sh build-sdk
 
 step "QEMU q35 guest test of libvek.so"
 bash tests/qemu/run.sh build

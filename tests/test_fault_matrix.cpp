@@ -312,3 +312,56 @@ TEST_F(FaultMatrix, EveryCell) {
 }
 
 } // namespace
+
+// ---- the I/O driver's lifetime in one process ----
+
+// A driver that stops answering (or answers its version with 0) for a while
+// and then comes back: every Init after it answers again is ready, and
+// Uninit lets go of a device this process opened whether or not it answers.
+TEST_F(FaultMatrix, DriverThatFailsAndComesBack) {
+    enum Step { kInit, kUninit, kVersionZero, kVersionRight, kDriverDown, kDriverUp };
+    struct Action {
+        Step step;
+        uint32_t expected = 0; // Init's result; after Uninit, whether the device is still open
+    };
+    struct Case {
+        const char* name;
+        std::vector<Action> actions;
+    } const cases[] = {
+        {"version answers 0 at Init, then right",
+         {{kVersionZero}, {kInit, VEK_ERR_DRIVER_START}, {kVersionRight}, {kInit, VEK_OK}, {kInit, VEK_OK}}},
+        {"version answers 0 at Init, Uninit, then right",
+         {{kVersionZero}, {kInit, VEK_ERR_DRIVER_START}, {kUninit, 0}, {kVersionRight}, {kInit, VEK_OK}}},
+        {"stops answering mid-session, Uninit, comes back",
+         {{kInit, VEK_OK}, {kDriverDown}, {kUninit, 0}, {kDriverUp}, {kInit, VEK_OK}}},
+        // The next Init lets go of the dead device and starts the driver afresh.
+        {"stops answering mid-session, Init again",
+         {{kInit, VEK_OK}, {kDriverDown}, {kInit, VEK_OK}, {kUninit, 0}, {kInit, VEK_OK}}},
+        {"answers again before the next Init",
+         {{kInit, VEK_OK}, {kVersionZero}, {kInit, VEK_ERR_DRIVER_START}, {kVersionRight}, {kInit, VEK_OK}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Use(Pick(EcBoard(12)));
+        machine().SetTraceEnabled(false);
+        machine().SetElevated(true);
+        for (size_t i = 0; i < c.actions.size(); ++i) {
+            const Action& a = c.actions[i];
+            SCOPED_TRACE("step " + std::to_string(i));
+            switch (a.step) {
+            case kInit: EXPECT_EQ(Init(), a.expected); break;
+            case kUninit:
+                EXPECT_EQ(VEK_API_Uninit(), VEK_OK);
+                EXPECT_EQ(machine().driver_open(), a.expected != 0);
+                break;
+            case kVersionZero: machine().SetDriverVersion(0); break;
+            case kVersionRight: machine().SetDriverVersion(sim::kDefaultDriverVersion); break;
+            case kDriverDown: machine().SetDriverRunning(false); break;
+            case kDriverUp: machine().SetDriverRunning(true); break;
+            }
+        }
+        EXPECT_EQ(VEK_API_Uninit(), VEK_OK);
+        EXPECT_FALSE(machine().driver_open());
+        TearDown();
+    }
+}

@@ -1,13 +1,17 @@
 // The I/O driver: choosing its file, registering it with the service control
 // manager, opening its device and sending it requests.
 #include <windows.h>
+#include <wincrypt.h>
 
+#include <atomic>
+#include <cstring>
 #include <cwchar>
 #include <vector>
 
 #include "os/windows/driver_choice.h"
 #include "os/windows/win_platform.h"
 #include "vek/host.h"
+#include "zelkoran_digest.inc" // ZK_TRUSTED_DRIVERS, ZK_TRUSTED_VERSION: generated from this build's drivers
 
 namespace vek::os::win {
 namespace {
@@ -26,14 +30,54 @@ constexpr DWORD kErrorNormal = 1;            // SERVICE_ERROR_NORMAL
 constexpr DWORD kControlStop = 1;            // SERVICE_CONTROL_STOP
 constexpr DWORD kErrServiceExists = 1073;    // ERROR_SERVICE_EXISTS
 constexpr DWORD kErrAlreadyRunning = 1056;   // ERROR_SERVICE_ALREADY_RUNNING
+constexpr DWORD kErrMarkedForDelete = 1072;  // ERROR_SERVICE_MARKED_FOR_DELETE
+constexpr int kMarkedForDeleteWaits = 200;   // 10 ms each
 
 constexpr WORD kArchAmd64 = 9; // PROCESSOR_ARCHITECTURE_AMD64
 
 constexpr int kInstallAttempts = 3;
 constexpr int64_t kRetryStepUs = 200;
 
+// Serialises service work between processes, so that one process's "last
+// user, remove the service" cannot interleave with another's open. Global so
+// that services in session 0 share it; a process that may not create global
+// objects falls back to its session's. A holder that never lets go delays us
+// by the wait, then we go on without it.
+constexpr wchar_t kServiceMutexGlobal[] = L"Global\\ZELKORAN_0_1_service";
+constexpr wchar_t kServiceMutexLocal[] = L"ZELKORAN_0_1_service";
+constexpr DWORD kServiceMutexWaitMs = 10000;
+
+struct TrustedDriver {
+    wchar_t file[20];
+    uint8_t sha256[kDriverDigestBytes];
+    uint32_t version;
+};
+// The driver files built with this library; tests add their stand-ins.
+constexpr int kMaxTrusted = 8;
+TrustedDriver g_trusted[kMaxTrusted];
+int g_trustedCount = -1; // -1: not yet filled from the built table
+
+void FillTrusted() {
+    if (g_trustedCount >= 0) return;
+    struct Built {
+        const wchar_t* file;
+        uint8_t sha256[kDriverDigestBytes];
+    };
+    static constexpr Built kBuilt[] = {ZK_TRUSTED_DRIVERS};
+    g_trustedCount = 0;
+    for (const Built& b : kBuilt) {
+        TrustedDriver& t = g_trusted[g_trustedCount++];
+        wcsncpy(t.file, b.file, 19);
+        std::memcpy(t.sha256, b.sha256, sizeof t.sha256);
+        t.version = ZK_TRUSTED_VERSION;
+    }
+}
+
+std::atomic<bool> g_processExiting{false};
+
 struct DriverState {
     HANDLE device = INVALID_HANDLE_VALUE;
+    uint32_t version = 0; // what the trusted file found answers
     bool isNt = false;
     DriverType type = kDriverNone;
     wchar_t file[MAX_PATH] = {};
@@ -110,9 +154,105 @@ void CloseDevice() {
     g_driver.device = INVALID_HANDLE_VALUE;
 }
 
+// The trusted entry for a file of this name with this content, or null.
+const TrustedDriver* Trusted(const wchar_t* file, const uint8_t* digest) {
+    FillTrusted();
+    for (int i = 0; i < g_trustedCount; ++i)
+        if (_wcsicmp(g_trusted[i].file, file) == 0 && std::memcmp(g_trusted[i].sha256, digest, kDriverDigestBytes) == 0)
+            return &g_trusted[i];
+    return nullptr;
+}
+
+bool DigestOf(HANDLE file, uint8_t* out) {
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) return false;
+    HCRYPTHASH hash = 0;
+    bool ok = CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash) != 0;
+    unsigned char chunk[4096];
+    DWORD got = 0;
+    while (ok && (ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got != 0)
+        ok = CryptHashData(hash, chunk, got, 0) != 0;
+    DWORD size = kDriverDigestBytes;
+    ok = ok && CryptGetHashParam(hash, HP_HASHVAL, out, &size, 0) && size == kDriverDigestBytes;
+    if (hash) CryptDestroyHash(hash);
+    CryptReleaseContext(provider, 0);
+    return ok;
+}
+
+// Opens path for reading and lets others read it but not change, rename or
+// delete it: held from the digest until the driver is loaded, so the file
+// checked is the file the kernel loads. Returns the handle when the file is a
+// trusted driver (its version in *version), else closes it.
+HANDLE OpenTrusted(const wchar_t* path, const wchar_t* file, uint32_t* version) {
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return h;
+    uint8_t digest[kDriverDigestBytes];
+    const TrustedDriver* t = DigestOf(h, digest) ? Trusted(file, digest) : nullptr;
+    if (t == nullptr) {
+        CloseHandle(h);
+        return INVALID_HANDLE_VALUE;
+    }
+    *version = t->version;
+    return h;
+}
+
+class FileLock {
+public:
+    explicit FileLock(HANDLE h) : h_(h) {}
+    ~FileLock() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    HANDLE h_;
+};
+
+// The machine-wide service lock, held for one scope.
+class ServiceLock {
+public:
+    ServiceLock() {
+        h_ = CreateMutexW(nullptr, FALSE, kServiceMutexGlobal);
+        if (h_ == nullptr) h_ = CreateMutexW(nullptr, FALSE, kServiceMutexLocal);
+        if (h_ == nullptr) return;
+        const DWORD wait = WaitForSingleObject(h_, kServiceMutexWaitMs);
+        held_ = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    }
+    ~ServiceLock() {
+        if (held_) ReleaseMutex(h_);
+        if (h_) CloseHandle(h_);
+    }
+    ServiceLock(const ServiceLock&) = delete;
+    ServiceLock& operator=(const ServiceLock&) = delete;
+
+private:
+    HANDLE h_ = nullptr;
+    bool held_ = false;
+};
+
+// The device answers the version of the file we checked; otherwise it is
+// some other driver under our name, which we neither use nor remove.
+bool DeviceIsOurs() {
+    uint32_t version = 0;
+    uint32_t returned = 0;
+    return DriverRequest(VEK_IOCTL_DRIVER_VERSION, nullptr, 0, &version, sizeof version, &returned) &&
+           returned == sizeof version && version == g_driver.version;
+}
+
+uint32_t OpenChecked() {
+    if (g_driver.device == INVALID_HANDLE_VALUE) return VEK_HOST_DRIVER_START_FAILED;
+    if (DeviceIsOurs()) return VEK_HOST_DRIVER_READY;
+    CloseDevice();
+    return VEK_HOST_DRIVER_START_FAILED;
+}
+
 // Finds the driver file (beside the library, else in the system drivers folder)
 // and opens the device, registering and starting the service when it does not
-// answer yet.
+// answer yet. Only a file whose digest matches a driver built with this
+// library counts as found: an administrator's process must not load a file
+// that someone with write access to the application folder put there.
 uint32_t InstallAndOpen() {
     wchar_t module[MAX_PATH] = {};
     wchar_t system[MAX_PATH] = {};
@@ -123,21 +263,28 @@ uint32_t InstallAndOpen() {
     if (wchar_t* cut = wcsrchr(module, L'\\')) *cut = 0;
 
     wchar_t* path = g_driver.path;
-    if (!(module[0] && JoinPath(path, module, L"", g_driver.file) && FileExists(path)) &&
-        !(system[0] && JoinPath(path, system, L"drivers\\", g_driver.file) && FileExists(path))) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    auto found = [&](const wchar_t* dir, const wchar_t* sub) {
+        if (!(dir[0] && JoinPath(path, dir, sub, g_driver.file) && FileExists(path))) return false;
+        file = OpenTrusted(path, g_driver.file, &g_driver.version);
+        return file != INVALID_HANDLE_VALUE;
+    };
+    if (!found(module, L"") && !found(system, L"drivers\\")) {
         path[0] = 0;
         return VEK_HOST_DRIVER_NO_FILE;
     }
+    const FileLock keep(file);
     if (OnNetworkDrive(path)) return VEK_HOST_DRIVER_NETWORK;
 
     if (!g_driver.isNt) {
         // The legacy virtual device driver loads on open and unloads on close.
         g_driver.device = CreateFileW(kDeviceVxd, 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        return g_driver.device != INVALID_HANDLE_VALUE ? VEK_HOST_DRIVER_READY : VEK_HOST_DRIVER_START_FAILED;
+        return OpenChecked();
     }
 
+    const ServiceLock lock;
     g_driver.device = OpenNtDevice();
-    if (g_driver.device != INVALID_HANDLE_VALUE) return VEK_HOST_DRIVER_READY; // already running
+    if (g_driver.device != INVALID_HANDLE_VALUE) return OpenChecked(); // already running
 
     // A service left behind whose device does not open is registered afresh.
     ServiceControl(kServiceStopRemove, kServiceName, path);
@@ -146,7 +293,10 @@ uint32_t InstallAndOpen() {
         return VEK_HOST_DRIVER_START_FAILED;
     }
     g_driver.device = OpenNtDevice();
-    return g_driver.device != INVALID_HANDLE_VALUE ? VEK_HOST_DRIVER_READY : VEK_HOST_DRIVER_START_FAILED;
+    const uint32_t status = OpenChecked();
+    // Nobody else can be using what we just installed.
+    if (status != VEK_HOST_DRIVER_READY) ServiceControl(kServiceStopRemove, kServiceName, path);
+    return status;
 }
 
 uint32_t HandleCount() {
@@ -202,6 +352,11 @@ void StopService(SC_HANDLE service) {
 
 bool InstallStart(SC_HANDLE manager, const wchar_t* name, const wchar_t* path) {
     ScHandle created(CreateDriverService(manager, name, path, kDemandStart));
+    // Another process's removal finishes once its driver has stopped.
+    for (int wait = 0; !created && GetLastError() == kErrMarkedForDelete && wait < kMarkedForDeleteWaits; ++wait) {
+        Sleep(10);
+        created.reset(CreateDriverService(manager, name, path, kDemandStart));
+    }
     if (!created && GetLastError() != kErrServiceExists) return false;
     created.reset();
     ScHandle service(OpenServiceW(manager, name, kServiceAllAccess));
@@ -287,12 +442,52 @@ uint32_t DriverStart() {
 }
 
 void DriverStop() {
-    // The driver counts open handles: 1 means nobody else uses it.
-    if (g_driver.isNt && HandleCount() == 1) {
+    // At process exit the loader lock is held and other threads are gone:
+    // talking to the service manager from here can hang the exit. The handle
+    // closes with the process; a service left running is reused by the next
+    // start and removed by its last user.
+    if (g_processExiting) {
         CloseDevice();
-        ServiceControl(kServiceStopRemove, kServiceName, g_driver.path);
+        return;
+    }
+    if (g_driver.isNt && g_driver.device != INVALID_HANDLE_VALUE) {
+        // The driver counts open handles: 1 means nobody else uses it. Under
+        // the service lock no other process opens the device in between.
+        const ServiceLock lock;
+        if (HandleCount() == 1) {
+            CloseDevice();
+            ServiceControl(kServiceStopRemove, kServiceName, g_driver.path);
+        }
     }
     CloseDevice();
+}
+
+void SetProcessExiting() { g_processExiting = true; }
+
+bool FileDigest(const wchar_t* path, uint8_t* out) {
+    HANDLE h = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool ok = DigestOf(h, out);
+    CloseHandle(h);
+    return ok;
+}
+
+bool TrustDriver(const wchar_t* file, const uint8_t* sha256, uint32_t version) {
+    FillTrusted();
+    if (wcslen(file) >= 20) return false;
+    for (int i = 0; i < g_trustedCount; ++i) {
+        if (_wcsicmp(g_trusted[i].file, file) == 0 && std::memcmp(g_trusted[i].sha256, sha256, kDriverDigestBytes) == 0) {
+            g_trusted[i].version = version;
+            return true;
+        }
+    }
+    if (g_trustedCount >= kMaxTrusted) return false;
+    TrustedDriver& t = g_trusted[g_trustedCount++];
+    wcscpy(t.file, file);
+    std::memcpy(t.sha256, sha256, kDriverDigestBytes);
+    t.version = version;
+    return true;
 }
 
 bool DriverOpen() { return g_driver.device != INVALID_HANDLE_VALUE; }

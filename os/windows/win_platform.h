@@ -33,6 +33,16 @@ int DriverRequest(uint32_t code, const void* in, uint32_t inSize, void* out, uin
                   uint32_t* returned);
 bool ServiceControl(int op, const wchar_t* name, const wchar_t* binaryPath);
 const wchar_t* DriverPath(); // the path the last start chose (empty before)
+// The process is exiting (DLL_PROCESS_DETACH with a non-null reserved word):
+// DriverStop then only closes the device.
+void SetProcessExiting();
+// SHA-256 of a file; false when it cannot be read.
+constexpr uint32_t kDriverDigestBytes = 32;
+bool FileDigest(const wchar_t* path, uint8_t* out);
+// Accepts one more driver file (name, SHA-256, the version its device answers)
+// besides the ones built with the library. Part of the static core for the
+// tests' stand-in drivers; vek.dll does not export it.
+bool TrustDriver(const wchar_t* file, const uint8_t* sha256, uint32_t version);
 
 // ---- zkec_win.cpp ----
 bool ZkecOpen(uint32_t* lastError);

@@ -43,6 +43,19 @@ inline int Finish(const char* program) {
     return Counts().failed == 0 ? 0 : 1;
 }
 
+// The I/O driver file vek.dll picks here: the x64 driver for a 64-bit process
+// and for a 32-bit one under WoW64, the x86 driver on 32-bit Windows.
+inline const wchar_t* DriverFile() {
+    BOOL wow64 = FALSE;
+    if (sizeof(void*) == 8 || (IsWow64Process(GetCurrentProcess(), &wow64) && wow64)) return L"zelkoranx64.sys";
+    return L"zelkoran.sys";
+}
+inline std::string DriverFileA() {
+    std::string narrow;
+    for (const wchar_t* p = DriverFile(); *p; ++p) narrow += char(*p);
+    return narrow;
+}
+
 // ---- processes ----
 
 struct ChildResult {

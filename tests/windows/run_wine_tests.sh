@@ -1,40 +1,63 @@
 #!/usr/bin/env bash
-# Run the Windows layer's test programs under wine64.
+# Run the Windows layer's test programs under wine.
 #
-#   tests/windows/run_wine_tests.sh BUILD_DIR     (the 64-bit mingw build)
+#   tests/windows/run_wine_tests.sh BUILD_DIR [win64|wow64|win32] [SYS_DIR]
+#
+#   win64 (default)  the 64-bit mingw build under wine64, with zelkoranx64.sys
+#   wow64            the 32-bit build in a 64-bit prefix: the product's path on
+#                    64-bit Windows, with the x64 driver the 32-bit build ships
+#                    and the 64-bit stand-in drivers of SYS_DIR (the 64-bit build)
+#   win32            the 32-bit build in a pure 32-bit prefix, with zelkoran.sys
 #
 # Board identity comes from wine's WMI, which reads the Linux DMI table in
 # /sys/class/dmi/id. Each identity run gets its own fake table in a private
 # mount namespace (unshare -m), so the host's own is never touched; without
 # unshare those runs are skipped. The driver paths run against stand-in kernel
 # drivers (fake_drivers.c) that wine loads into its device host. Everything
-# happens in a throw-away WINEPREFIX. Ends with "wine: N passed, N failed".
+# happens in a throw-away WINEPREFIX. Ends with "LABEL: N passed, N failed".
 set -uo pipefail
 
-build=${1:?usage: run_wine_tests.sh BUILD_DIR}
+build=${1:?usage: run_wine_tests.sh BUILD_DIR [win64|wow64|win32] [SYS_DIR]}
+mode=${2:-win64}
+sys_dir=${3:-$build}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source_dir=$(cd "$here/../.." && pwd)
 
-wine=$(command -v wine64 || true)
-[ -z "$wine" ] && [ -x /usr/lib/wine/wine64 ] && wine=/usr/lib/wine/wine64
-if [ -z "$wine" ]; then
-    echo "SKIPPED: wine64 not found"
+wine64=$(command -v wine64 || true)
+[ -z "$wine64" ] && [ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64
+wine32=
+[ -x /usr/lib/wine/wine ] && wine32=/usr/lib/wine/wine
+case $mode in
+    win64) wine=$wine64 boot=$wine64 arch=win64 driver=zelkoranx64.sys label=wine ;;
+    wow64) wine=$wine32 boot=$wine64 arch=win64 driver=zelkoranx64.sys label="wine32 (WoW64 prefix)" ;;
+    win32) wine=$wine32 boot=$wine32 arch=win32 driver=zelkoran.sys label="wine32 (32-bit prefix)" ;;
+    *) echo "run_wine_tests: mode is win64, wow64 or win32" >&2; exit 2 ;;
+esac
+if [ -z "$wine" ] || [ -z "$boot" ]; then
+    echo "SKIPPED: no wine loader for $mode"
     exit 0
 fi
 wineserver=$(command -v wineserver || true)
 [ -z "$wineserver" ] && [ -x /usr/lib/wine/wineserver64 ] && wineserver=/usr/lib/wine/wineserver64
 
-programs="vek.dll vek_example.exe wine_os_test.exe wine_dll_test.exe wine_driver_test.exe zelkoranx64.sys fake_iodriver.sys fake_iodriver_fails.sys fake_zkec.sys"
+programs="vek.dll vek_example.exe wine_os_test.exe wine_dll_test.exe wine_driver_test.exe $driver"
+drivers="fake_iodriver.sys fake_iodriver_fails.sys fake_zkec.sys"
+find_in() { find "$1" -name "$2" -type f -print -quit 2>/dev/null; }
 for f in $programs; do
-    found=$(find "$build" -name "$f" -type f -print -quit 2>/dev/null)
-    if [ -z "$found" ]; then
-        echo "run_wine_tests: $f not found under $build (build the 64-bit tree first)" >&2
+    if [ -z "$(find_in "$build" "$f")" ]; then
+        echo "run_wine_tests: $f not found under $build (build the tree first)" >&2
+        exit 1
+    fi
+done
+for f in $drivers; do
+    if [ -z "$(find_in "$sys_dir" "$f")" ]; then
+        echo "run_wine_tests: $f not found under $sys_dir" >&2
         exit 1
     fi
 done
 
 tmp=$(mktemp -d /tmp/vek-wine.XXXXXX)
-export WINEPREFIX=$tmp/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$tmp/prefix WINEARCH=$arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 cleanup() {
     [ -n "$wineserver" ] && "$wineserver" -k >/dev/null 2>&1
     rm -rf "$tmp"
@@ -43,16 +66,16 @@ trap cleanup EXIT
 
 work=$tmp/work
 mkdir -p "$work" "$tmp/netshare"
-for f in $programs; do
-    cp "$(find "$build" -name "$f" -type f -print -quit)" "$work/"
-done
+for f in $programs; do cp "$(find_in "$build" "$f")" "$work/"; done
+for f in $drivers; do cp "$(find_in "$sys_dir" "$f")" "$work/"; done
 cp "$source_dir/tests/data/exports.txt" "$work/"
 # The real driver waits in its own folder: the other runs put stand-ins in its place.
 mkdir -p "$tmp/driver"
-mv "$work/zelkoranx64.sys" "$tmp/driver/"
+cp "$work/$driver" "$work/built_driver.sys" # under another name, for wine_dll_test
+mv "$work/$driver" "$tmp/driver/"
 cp "$work"/wine_os_test.exe "$work"/fake_iodriver*.sys "$tmp/netshare/"
 
-if ! timeout 120 "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1; then
+if ! timeout 120 "$boot" wineboot -i >"$tmp/wineboot.log" 2>&1; then
     echo "run_wine_tests: wineboot failed:" >&2
     cat "$tmp/wineboot.log" >&2
     exit 1
@@ -159,14 +182,14 @@ if [ $have_unshare = yes ]; then
     if [ -n "$first" ]; then
         fake_dmi "$tmp/dmi-listed" "$first"
         run dll-listed "$tmp/dmi-listed" wine_dll_test.exe listed "Fake BIOS Works" "R1.07.B" "SN-0042-X"
-        # The C example against the same board, with the stand-in driver installed.
-        cp "$work/fake_iodriver.sys" "$work/zelkoranx64.sys"
+        # The C example against the same board, with the driver installed.
+        cp "$tmp/driver/$driver" "$work/"
         expect="board  *$first" run example "$tmp/dmi-listed" vek_example.exe
-        rm -f "$work/zelkoranx64.sys"
+        rm -f "$work/$driver"
         # The real driver: installed, asked, refused, removed by vek.dll.
-        cp "$tmp/driver/zelkoranx64.sys" "$work/"
+        cp "$tmp/driver/$driver" "$work/"
         expect= run driver-real "$tmp/dmi-listed" wine_driver_test.exe
-        rm -f "$work/zelkoranx64.sys"
+        rm -f "$work/$driver"
     else
         skip dll-listed "the platform table has no first row"
     fi
@@ -180,5 +203,5 @@ else
     run dll-unlisted - wine_dll_test.exe unlisted
 fi
 
-echo "wine: $passed passed, $failed failed, $skipped skipped"
+echo "$label: $passed passed, $failed failed, $skipped skipped"
 [ $failed -eq 0 ]

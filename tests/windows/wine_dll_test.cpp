@@ -91,9 +91,10 @@ void TestUnlisted() {
     CHECK(FreeLibrary(g_dll));
 }
 
-// The stand-in drivers beside this program: one that runs, one whose start fails.
+// A driver file beside vek.dll under the name it looks for: the driver built
+// with it (built_driver.sys) or a stand-in it must refuse.
 void PutDriver(const char* from) {
-    const std::string to = Beside("zelkoranx64.sys");
+    const std::string to = Beside(vek::wine::DriverFileA().c_str());
     DeleteFileA(to.c_str());
     if (from) CopyFileA(Beside(from).c_str(), to.c_str(), FALSE);
 }
@@ -130,13 +131,16 @@ void TestListed(char** identity) {
     CHECK(limited != nullptr);
     if (limited) CHECK_EQ(RunSelf(L"child-listed uninit", limited).exitCode, DWORD(12));
 
-    // A driver that does not start: 3, and no service is left behind.
-    PutDriver("fake_iodriver_fails.sys");
-    CHECK_EQ(RunSelf(L"child-listed uninit").exitCode, DWORD(3));
-    CHECK(!ServiceExists());
+    // A driver file the library was not built with is not its driver: 2, as
+    // if missing, and nothing is installed.
+    for (const char* planted : {"fake_iodriver.sys", "fake_iodriver_fails.sys"}) {
+        PutDriver(planted);
+        CHECK_EQ(RunSelf(L"child-listed uninit").exitCode, DWORD(2));
+        CHECK(!ServiceExists());
+    }
 
-    // A driver that runs: the library comes up on this board.
-    PutDriver("fake_iodriver.sys");
+    // Its own driver: the library comes up on this board.
+    PutDriver("built_driver.sys");
     CHECK_EQ(init(), 0u);
     CHECK(ServiceExists());
     struct Text {
@@ -164,11 +168,14 @@ void TestListed(char** identity) {
     CHECK(!ServiceExists());
     CHECK(FreeLibrary(g_dll));
 
-    // Unloading releases the driver for an application that never called Uninit,
-    // whether it frees the library or just exits.
+    // FreeLibrary releases the driver for an application that never called
+    // Uninit. At process exit only the handle goes (no service work under the
+    // loader lock): the service stays for the next user, whose Uninit removes it.
     CHECK_EQ(RunSelf(L"child-listed free").exitCode, DWORD(0));
     CHECK(!ServiceExists());
     CHECK_EQ(RunSelf(L"child-listed exit").exitCode, DWORD(0));
+    CHECK(ServiceExists());
+    CHECK_EQ(RunSelf(L"child-listed uninit").exitCode, DWORD(0));
     CHECK(!ServiceExists());
 
     if (limited) CloseHandle(limited);
@@ -178,7 +185,7 @@ void TestListed(char** identity) {
 // Bus 2 of the board is "I2C0", which wine's runtime cannot open: every
 // transfer on it answers 6; bus 3 has no controller and answers 10.
 void TestPlatformI2c() {
-    PutDriver("fake_iodriver.sys");
+    PutDriver("built_driver.sys");
     if (!LoadVek()) return;
     CHECK_EQ(Entry<NoArgs>("VEK_API_Init")(), 0u);
     using ByteData = VEK_RESULT(VEK_CALL*)(uint32_t, uint8_t, uint8_t, uint32_t, uint8_t*);

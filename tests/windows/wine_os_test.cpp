@@ -140,6 +140,20 @@ std::wstring SystemDriversDir() {
 // The stand-in drivers beside this program: one that runs, one whose start fails.
 enum class Driver { kNone, kWorking, kFailing };
 
+constexpr uint32_t kStandInVersion = 0x01020304; // what fake_drivers.c answers
+
+// The library installs only the driver files it was built with. The stand-ins
+// are accepted in this process under the driver's name (version: what the
+// device must answer; a stand-in trusted with another version is refused
+// once opened).
+void TrustStandIns(uint32_t version = kStandInVersion) {
+    for (const wchar_t* file : {L"\\fake_iodriver.sys", L"\\fake_iodriver_fails.sys"}) {
+        uint8_t digest[win::kDriverDigestBytes];
+        CHECK(win::FileDigest((ModuleDir() + file).c_str(), digest));
+        CHECK(win::TrustDriver(vek::wine::DriverFile(), digest, version));
+    }
+}
+
 void PutDriver(Driver kind, const std::wstring& path) {
     DeleteFileW(path.c_str());
     if (kind == Driver::kNone) return;
@@ -218,9 +232,29 @@ uint32_t Request32(uint32_t code) {
 }
 
 void TestDriverStart() {
-    const std::wstring beside = ModuleDir() + L"\\zelkoranx64.sys";
-    const std::wstring system = SystemDriversDir() + L"\\zelkoranx64.sys";
+    const std::wstring beside = ModuleDir() + L"\\" + vek::wine::DriverFile();
+    const std::wstring system = SystemDriversDir() + L"\\" + vek::wine::DriverFile();
     CHECK(win::ProcessElevated()); // wine's default administrator token
+
+    // Files the library was not built with: a planted driver is not found,
+    // nothing is installed, and the system folder's copy is no better.
+    const std::wstring planted = ModuleDir() + L"\\fake_iodriver.sys";
+    for (const std::wstring* where : {&beside, &system}) {
+        CopyFileW(planted.c_str(), where->c_str(), FALSE);
+        CHECK_EQ(win::DriverStart(), VEK_HOST_DRIVER_NO_FILE);
+        CHECK(!win::DriverOpen());
+        CHECK(!QueryService().exists);
+        DeleteFileW(where->c_str());
+    }
+    // A trusted file whose device answers another version is some other
+    // driver: not used, and the service this start made for it is removed.
+    TrustStandIns(0x05000100);
+    PutDriver(Driver::kWorking, beside);
+    CHECK_EQ(win::DriverStart(), VEK_HOST_DRIVER_START_FAILED);
+    CHECK(!win::DriverOpen());
+    CHECK(!QueryService().exists);
+    PutDriver(Driver::kNone, beside);
+    TrustStandIns();
 
     struct Case {
         const char* name;
@@ -308,10 +342,68 @@ void TestDriverStart() {
 
 // A second user of the running driver: prints the handle count it sees.
 int ChildDriverUser() {
+    TrustStandIns();
     if (win::DriverStart() != VEK_HOST_DRIVER_READY) return 1;
     std::printf("handles %u\n", Request32(VEK_IOCTL_HANDLE_COUNT));
     win::DriverStop();
     return 0;
+}
+
+// Starts and stops the driver `rounds` times; while it holds the device the
+// device must answer. Exit code: the rounds that went wrong.
+int ChildStartStop(int rounds) {
+    TrustStandIns();
+    int bad = 0;
+    for (int i = 0; i < rounds; ++i) {
+        if (win::DriverStart() != VEK_HOST_DRIVER_READY) {
+            ++bad;
+            continue;
+        }
+        for (int k = 0; k < 4; ++k) {
+            if (Request32(VEK_IOCTL_DRIVER_VERSION) != kStandInVersion) ++bad;
+            Sleep(DWORD(k & i & 1));
+        }
+        win::DriverStop();
+    }
+    std::printf("%d of %d rounds went wrong\n", bad, rounds);
+    return bad;
+}
+
+// Two processes starting and stopping at once: neither removes the service
+// while the other holds the device, and the last one out removes it.
+void TestConcurrentStartStop() {
+    const std::wstring beside = ModuleDir() + L"\\" + vek::wine::DriverFile();
+    PutDriver(Driver::kWorking, beside);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    HANDLE children[2] = {};
+    for (HANDLE& child : children) {
+        std::wstring command = L"\"" + std::wstring(self) + L"\" child-start-stop 25";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (CHECK(CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process))) {
+            CloseHandle(process.hThread);
+            child = process.hProcess;
+        }
+    }
+    for (HANDLE child : children) {
+        if (child == nullptr) continue;
+        DWORD code = 99;
+        if (WaitForSingleObject(child, 120000) != WAIT_OBJECT_0) TerminateProcess(child, 99);
+        GetExitCodeProcess(child, &code);
+        CHECK_EQ(code, DWORD(0));
+        CloseHandle(child);
+    }
+    // Wine's device host takes a handle's close after CloseHandle returns, so
+    // the last child may still have counted the other's handle and left the
+    // service; the next user out removes it.
+    CHECK_EQ(win::DriverStart(), VEK_HOST_DRIVER_READY);
+    win::DriverStop();
+    CHECK(!QueryService().exists);
+    RemoveServiceIfAny();
+    PutDriver(Driver::kNone, beside);
 }
 
 // Run from a drive wine reports as remote, with a driver file beside us.
@@ -322,7 +414,8 @@ void TestNetworkDrive() {
         std::printf("SKIPPED: %ls is not a network drive here\n", root);
         return;
     }
-    const std::wstring beside = dir + L"\\zelkoranx64.sys";
+    const std::wstring beside = dir + L"\\" + vek::wine::DriverFile();
+    TrustStandIns();
     PutDriver(Driver::kWorking, beside);
     CHECK_EQ(win::DriverStart(), VEK_HOST_DRIVER_NETWORK);
     CHECK(!win::DriverOpen());
@@ -612,6 +705,7 @@ int main(int argc, char** argv) {
     if (mode == "child-zkec") return ChildZkec();
     if (mode == "child-elevation") return win::ProcessElevated() ? 1 : 0;
     if (mode == "child-driver-user") return ChildDriverUser();
+    if (mode == "child-start-stop") return ChildStartStop(argc > 2 ? std::atoi(argv[2]) : 1);
 
     if (mode == "choice") {
         TestDriverChoice();
@@ -619,6 +713,7 @@ int main(int argc, char** argv) {
         TestIdentity(argv + 2);
     } else if (mode == "driver") {
         TestDriverStart();
+        TestConcurrentStartStop();
     } else if (mode == "network") {
         TestNetworkDrive();
     } else if (mode == "lock") {
