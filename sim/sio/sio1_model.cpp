@@ -133,6 +133,7 @@ struct FanHeaders {
 constexpr FanHeaders kFanHeaders[] = {
     {4, {0x29}},                                   // one header, on the 0x29 counter
     {33, {}},                                      // fanless
+    {2, {}},                                       // no board description of its own: no header known
     {130, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},   // six headers
     {132, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},
     {144, {0x20, 0x22, 0x24, 0x26, 0x28, 0x2A}},
