@@ -353,6 +353,26 @@ EApiStatus_t GpioPrepare(EApiId_t id, uint32_t bitmask, GpioId* gpio) {
 
 EApiStatus_t GpioStatus(VEK_RESULT r) { return r == VEK_ERR_STATE ? EAPI_STATUS_INVALID_DIRECTION : Status(r); }
 
+// Reads one vek byte per set (direction or level) and gathers the selected
+// pins into an EAPI mask; the caller's word is written only on success.
+EApiStatus_t GpioGather(EApiId_t id, uint32_t bitmask, uint32_t* out, VEK_RESULT (VEK_CALL* read)(int32_t, uint8_t*)) {
+    if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
+    if (out == nullptr) return EAPI_STATUS_INVALID_PARAMETER;
+    GpioId gpio{};
+    const EApiStatus_t s = GpioPrepare(id, bitmask, &gpio);
+    if (s != EAPI_STATUS_SUCCESS) return s;
+    uint32_t result = 0;
+    const EApiStatus_t done = ForEachSet(gpio, bitmask, [&](uint32_t set, uint32_t mask, int shift) {
+        uint8_t bits = 0;
+        const VEK_RESULT r = read(int32_t(set), &bits);
+        if (r != VEK_OK) return GpioStatus(r);
+        result |= Place(bits & mask, shift);
+        return EAPI_STATUS_SUCCESS;
+    });
+    if (done == EAPI_STATUS_SUCCESS) *out = result;
+    return done;
+}
+
 // ---- watchdog ----------------------------------------------------------
 
 struct WdtUnit {
@@ -732,21 +752,7 @@ EApiStatus_t EAPI_CALLTYPE EApiGPIOGetDirectionCaps(EApiId_t Id, uint32_t* pInpu
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiGPIOGetDirection(EApiId_t Id, uint32_t Bitmask, uint32_t* pDirection) {
-    if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
-    if (pDirection == nullptr) return EAPI_STATUS_INVALID_PARAMETER;
-    GpioId gpio{};
-    const EApiStatus_t s = GpioPrepare(Id, Bitmask, &gpio);
-    if (s != EAPI_STATUS_SUCCESS) return s;
-    uint32_t result = 0;
-    const EApiStatus_t done = ForEachSet(gpio, Bitmask, [&](uint32_t set, uint32_t mask, int shift) {
-        uint8_t dir = 0;
-        const VEK_RESULT r = VEK_GPIO_ReadDirection(int32_t(set), &dir);
-        if (r != VEK_OK) return GpioStatus(r);
-        result |= Place(dir & mask, shift);
-        return EAPI_STATUS_SUCCESS;
-    });
-    if (done == EAPI_STATUS_SUCCESS) *pDirection = result;
-    return done;
+    return GpioGather(Id, Bitmask, pDirection, VEK_GPIO_ReadDirection);
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiGPIOSetDirection(EApiId_t Id, uint32_t Bitmask, uint32_t Direction) {
@@ -766,21 +772,7 @@ EApiStatus_t EAPI_CALLTYPE EApiGPIOSetDirection(EApiId_t Id, uint32_t Bitmask, u
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiGPIOGetLevel(EApiId_t Id, uint32_t Bitmask, uint32_t* pLevel) {
-    if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
-    if (pLevel == nullptr) return EAPI_STATUS_INVALID_PARAMETER;
-    GpioId gpio{};
-    const EApiStatus_t s = GpioPrepare(Id, Bitmask, &gpio);
-    if (s != EAPI_STATUS_SUCCESS) return s;
-    uint32_t result = 0;
-    const EApiStatus_t done = ForEachSet(gpio, Bitmask, [&](uint32_t set, uint32_t mask, int shift) {
-        uint8_t level = 0;
-        const VEK_RESULT r = VEK_GPIO_Read(int32_t(set), &level);
-        if (r != VEK_OK) return GpioStatus(r);
-        result |= Place(level & mask, shift);
-        return EAPI_STATUS_SUCCESS;
-    });
-    if (done == EAPI_STATUS_SUCCESS) *pLevel = result;
-    return done;
+    return GpioGather(Id, Bitmask, pLevel, VEK_GPIO_Read);
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiGPIOSetLevel(EApiId_t Id, uint32_t Bitmask, uint32_t Level) {
