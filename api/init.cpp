@@ -267,4 +267,15 @@ uint32_t vek_host_detach(void) {
     return VEK_OK;
 }
 
+// Under the lock: Init writes the words while it holds it, and a copy taken
+// halfway through the secondary's merge would show a board that never existed.
+uint32_t vek_host_capabilities(uint32_t words[VEK_HOST_CAPABILITY_WORDS]) {
+    static_assert(VEK_HOST_CAPABILITY_WORDS == CAP_COUNT, "one word per family");
+    if (!Ready()) return VEK_ERR_NOT_INITIALISED;
+    if (words == nullptr) return VEK_ERR_ARGUMENT;
+    ApiLockGuard lock;
+    std::memcpy(words, Lib().primary.caps, sizeof Lib().primary.caps);
+    return VEK_OK;
+}
+
 } // extern "C"

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# The Linux shared library exports the 88 VEK_ functions and the two host-seam
+# The Linux shared library exports the 88 VEK_ functions and the three host-seam
 # entry points, nothing else.   tools/check_so_exports.sh build/libvek.so
 set -euo pipefail
 so=${1:?usage: check_so_exports.sh LIBRARY}
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-expected=$( (awk '{print $2}' "$here/../tests/data/exports.txt"; printf 'vek_host_attach\nvek_host_detach\n') | sort)
+expected=$( (awk '{print $2}' "$here/../tests/data/exports.txt"; printf 'vek_host_attach\nvek_host_detach\nvek_host_capabilities\n') | sort)
 actual=$(nm -D --defined-only "$so" | awk '$2 ~ /^[TtWw]$/ || $2 == "D" || $2 == "B" {print $3}' | sort)
 if [ "$expected" != "$actual" ]; then
     echo "export set of $so differs:"

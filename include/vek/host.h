@@ -257,6 +257,19 @@ VEK_HOST_EXPORT uint32_t vek_host_attach(const vek_host_platform* platform);
 /* Return to the native platform. Returns 14 while the library is initialised. */
 VEK_HOST_EXPORT uint32_t vek_host_detach(void);
 
+/* Number of capability words, one per family, in this order: API, GPIO, WDT,
+ * SPEAKER, FAN, VOLTAGE, CURRENT, TEMPERATURE, CPU_TEMPERATURE, SMBUS,
+ * SMART_BATTERY, BACKLIGHT, EC_SMARTFAN, LED, PLATFORM_VERSION_WMI, BUTTON. */
+#define VEK_HOST_CAPABILITY_WORDS 16u
+/*
+ * Copy the board's capability words as the exports test them: the main chip's,
+ * with the second chip's merged in. Bit 0 means the main chip serves the family,
+ * bit 1 the second chip; the speaker word holds 1 (PC speaker) or 2 (EC beeper).
+ * Returns 0, 6 before a successful VEK_API_Init (or after VEK_API_Uninit),
+ * 7 when words is null. A diagnostic view: nothing in the product's export table.
+ */
+VEK_HOST_EXPORT uint32_t vek_host_capabilities(uint32_t words[VEK_HOST_CAPABILITY_WORDS]);
+
 #ifdef __cplusplus
 }
 #endif

@@ -653,3 +653,44 @@ def test_man_page_documents_environment_files_and_fan_numbers():
     assert {"ENVIRONMENT", "FILES", "SIMULATED BOARDS", "IMPOSSIBLE READINGS"} <= set(sections)
     for needle in ("VEK_STATE_DIR", "VEK_I2C_MAP", "/etc/vek/i2c.conf", "MutexForVEK", "fan1", "keepalive"):
         assert needle in page.replace("\\", ""), needle
+
+
+# ---- capability words ----
+
+# Family shown by vekctl -> the capability word whose zero makes the library refuse it.
+FAMILY_WORD = {
+    "gpio": "gpio", "watchdog": "wdt", "cpu-temperature": "cpu_temperature", "temperature": "temperature",
+    "voltage": "voltage", "current": "current", "fan": "fan", "smbus": "smbus", "backlight": "backlight",
+    "led": "led", "button": "button", "ec-smart-fan": "ec_smartfan",
+}
+CAPABILITY_NAMES = ["api", "gpio", "wdt", "speaker", "fan", "voltage", "current", "temperature", "cpu_temperature",
+                    "smbus", "smart_battery", "backlight", "ec_smartfan", "led", "platform_version_wmi", "button"]
+
+
+def test_capability_words_agree_with_what_the_exports_serve():
+    """boards --json carries each board's words; info shows the same words for the board."""
+    p, doc = run_json("boards")
+    assert p.returncode == 0
+    rows = {}
+    for row in doc["data"]:
+        caps = row["capabilities"]
+        assert list(caps) == CAPABILITY_NAMES, row["name"]
+        assert caps["api"] == 1 and caps["speaker"] in (0, 1, 2), row["name"]
+        for family, word in FAMILY_WORD.items():
+            if caps[word] == 0:
+                assert family not in row["families"], (row["name"], family)
+        assert all(w <= 3 for n, w in caps.items() if n != "speaker"), row["name"]
+        # Bit 1 is the second chip's; a board without one never shows it.
+        if any(w & 2 for n, w in caps.items() if n != "speaker"):
+            assert row["second_chip"] is not None, row["name"]
+        rows[row["name"]] = row
+    no_watchdog = next(n for n, r in rows.items() if r["capabilities"]["wdt"] == 0)
+    second_chip = next(n for n, r in rows.items()
+                       if any(w & 2 for k, w in r["capabilities"].items() if k != "speaker"))
+    for name in ("FMQ-333", no_watchdog, second_chip):
+        p, info = run_json("--board", name, "info")
+        assert p.returncode == 0, name
+        assert info["data"]["capabilities"] == rows[name]["capabilities"], name
+        text = run("--board", name, "info").stdout
+        line = next(l for l in text.splitlines() if l.startswith("Capability words:"))
+        assert "wdt=%d" % rows[name]["capabilities"]["wdt"] in line.split(), name

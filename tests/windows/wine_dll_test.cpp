@@ -66,6 +66,7 @@ void TestExportTable() {
     CHECK_EQ(count, 88);
     // The host seam belongs to the Linux and test builds, not to the product.
     CHECK(GetProcAddress(g_dll, "vek_host_attach") == nullptr);
+    CHECK(GetProcAddress(g_dll, "vek_host_capabilities") == nullptr);
     CHECK(GetProcAddress(g_dll, "DllMain") == nullptr);
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/platform_table.h"
 #include "tools/vekctl/vekctl.h"
+#include "vek/host.h"
 #include "vek/sim.h"
 
 namespace vekctl {
@@ -59,6 +60,31 @@ constexpr Identity kIdentity[] = {
     {"ec_version", "EC version", VEK_Board_GetECVersion, true},
     {"library_version", "Library version", VEK_API_GetVersion, false},
 };
+
+// The capability words in the library's order, one per family.
+constexpr const char* kCapabilityNames[VEK_HOST_CAPABILITY_WORDS] = {
+    "api",     "gpio",          "wdt",       "speaker",     "fan", "voltage",
+    "current", "temperature",   "cpu_temperature", "smbus", "smart_battery", "backlight",
+    "ec_smartfan", "led", "platform_version_wmi", "button",
+};
+
+// The board's capability words as the exports test them (bit 0 the main chip,
+// bit 1 the second chip); null when the library cannot say.
+Json Capabilities(VEK_RESULT* result = nullptr) {
+    uint32_t words[VEK_HOST_CAPABILITY_WORDS] = {};
+    const VEK_RESULT r = vek_host_capabilities(words);
+    if (result != nullptr) *result = r;
+    if (r != VEK_OK) return nullptr;
+    Json caps = Json::object();
+    for (uint32_t i = 0; i < VEK_HOST_CAPABILITY_WORDS; ++i) caps[kCapabilityNames[i]] = words[i];
+    return caps;
+}
+
+std::string CapabilitiesText(const Json& caps) {
+    std::string s;
+    for (const auto& [name, word] : caps.items()) s += fmt::format("{}{}={}", s.empty() ? "" : " ", name, word.get<uint32_t>());
+    return s;
+}
 
 std::string Join(const std::vector<std::string>& words) {
     std::string s;
@@ -124,6 +150,10 @@ int Info(const Global& g, Session& session) {
     const std::vector<std::string> families = ServedFamilies();
     data["families"] = families;
     lines.emplace_back("Families", Join(families));
+    VEK_RESULT capsResult = VEK_OK;
+    data["capabilities"] = Capabilities(&capsResult);
+    if (capsResult != VEK_OK) run.Fail("Capability words", capsResult);
+    else lines.emplace_back("Capability words", CapabilitiesText(data["capabilities"]));
     const BoardChips chips = ChipsOf(data["platform_name"].is_string() ? data["platform_name"].get<std::string>() : "");
     AddChips(data, chips);
     if (chips.known) {
@@ -162,6 +192,7 @@ int Boards(const Global& g, Session&) {
         if (name.empty() || vek_sim_attach(name.c_str()) != VEK_OK) {
             row["init"] = ResultJson(VEK_ERR_ARGUMENT);
             row["families"] = Json::array();
+            row["capabilities"] = nullptr;
             rows.push_back(row);
             continue;
         }
@@ -171,6 +202,7 @@ int Boards(const Global& g, Session&) {
         if (r == VEK_OK) VEK_Board_GetPlatformName(identified);
         row["identified_as"] = identified;
         row["families"] = r == VEK_OK ? ServedFamilies() : std::vector<std::string>{};
+        row["capabilities"] = r == VEK_OK ? Capabilities() : Json(nullptr);
         AddChips(row, ChipsOf(identified));
         VEK_API_Uninit();
         vek_sim_detach();
