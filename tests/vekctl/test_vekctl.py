@@ -442,6 +442,22 @@ def test_a_silent_chip_gives_failed_reads_not_values(monkeypatch, board):
     assert re.search(r"^vek_scrape_success 0$", metrics, re.M)
 
 
+def test_a_rail_above_twice_its_nominal_is_a_failed_read(monkeypatch):
+    # Temperatures come from the EC, voltages from the silent Super I/O: only
+    # the rails read at full scale (in3 10.04 V, in4 24.48 V) give it away.
+    monkeypatch.setenv("VEK_SIM_FAULT", "superio-silent")
+    p, doc = run_json("--board", "VXA-17", "sensors")
+    assert p.returncode == 1
+    (features,) = doc["data"].values()
+    volts = {k: v for sub in features.values() if isinstance(sub, dict) for k, v in sub.items() if k.startswith("in")}
+    assert volts["in3_input"] is None and volts["in4_input"] is None
+    assert all(isinstance(v, float) for v in features["CPU"].values())  # the EC still answers
+    metrics = run("--board", "VXA-17", "metrics").stdout
+    shown = re.findall(r'^vek_in_volts\{.*sensor="(in\d+)"\}', metrics, re.M)
+    assert "in3" not in shown and "in4" not in shown and "in0" in shown
+    assert int(re.search(r"^vek_read_errors_total (\d+)$", metrics, re.M).group(1)) >= 2
+
+
 def test_unknown_sim_fault_is_a_usage_error(monkeypatch):
     monkeypatch.setenv("VEK_SIM_FAULT", "gremlins")
     assert run("--sim", "sensors").returncode == 2

@@ -36,11 +36,6 @@ bool SpdRange(uint32_t addr) { return addr >= kSpdFirst && addr <= kSpdLast; }
 
 uint32_t Value(const std::string& s) { return uint32_t(*ParseNumber(s, 0, UINT32_MAX)); }
 
-// Where a quick write can do harm, i2cdetect probes with a read: 0x30..0x37
-// (write-protect commands of some EEPROMs) and 0x50..0x5F (EEPROMs, where
-// some take a quick write as a write-protect command).
-bool ProbeByRead(uint32_t address) { return (address >= 0x30 && address <= 0x37) || (address >= 0x50 && address <= 0x5F); }
-
 // Present when a quick write (or, above, a receive byte) is answered. The SCH
 // controller has no quick command; there a byte read stands in (it reports a
 // NAK as an error).

@@ -21,13 +21,6 @@ constexpr uint32_t kCurrentChannels = 3;
 constexpr uint32_t kFans = 13;
 constexpr uint32_t kCurvePoints = 8; // the longest curve a backend reports
 
-// What no working sensor reports. An all-ones byte reads 255 or 510 °C, a
-// full-scale ADC count, a tachometer that never saw a pulse.
-constexpr double kMinCelsius = -55, kMaxCelsius = 150;
-constexpr double kMaxVolts = 26.0; // twice the 12 V rail, with margin: no rail here runs above it
-constexpr double kMaxAmperes = 100.0;
-constexpr double kMaxRpm = 30000.0;
-
 bool Shown(VEK_RESULT r) { return r != VEK_ERR_UNSUPPORTED && r != VEK_ERR_ARGUMENT; }
 
 const char* Unit(Reading::Kind kind) {
@@ -115,29 +108,12 @@ int SetFan(const Global& g, Session& session, const FanArgs& a) {
 
 } // namespace
 
-const char* Implausible(Reading::Kind kind, double value, bool fanDriven) {
-    if (!std::isfinite(value)) return "not a number";
-    switch (kind) {
-    case Reading::CpuTemperature:
-    case Reading::Temperature:
-        return value < kMinCelsius || value > kMaxCelsius ? "outside -55..150 °C" : nullptr;
-    case Reading::Voltage:
-        return std::fabs(value) > kMaxVolts ? "beyond twice the highest rail (24 V)" : nullptr;
-    case Reading::Current:
-        return std::fabs(value) > kMaxAmperes ? "beyond 100 A" : nullptr;
-    case Reading::Fan:
-        if (value > kMaxRpm) return "above 30000 RPM";
-        return value == 0 && fanDriven ? "0 RPM while its controller drives it" : nullptr;
-    }
-    return nullptr;
-}
-
 std::vector<Reading> ReadAll() {
     std::vector<Reading> out;
     uint32_t temps = 0;
     auto add = [&](Reading::Kind kind, uint32_t index, double value, VEK_RESULT r, std::string key, std::string label) {
         if (!Shown(r)) return;
-        if (r == VEK_OK && Implausible(kind, value, kind == Reading::Fan && FanControl(index).driven)) r = kImplausible;
+        if (r == VEK_OK && Implausible(kind, index, value, kind == Reading::Fan && FanControl(index).driven)) r = kImplausible;
         out.push_back({kind, index, value, r, key, label.empty() ? key : label});
     };
     // Index 0 is the processor as the board's chip reads it (or its own sensor

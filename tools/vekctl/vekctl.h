@@ -164,8 +164,15 @@ inline constexpr VEK_RESULT kImplausible = VEK_ERR_READ;
 // (past the chip's last channel) are left out. Fan N is the library's fan N-1,
 // as lm-sensors counts fans from 1.
 std::vector<Reading> ReadAll();
-// Why a value cannot be a reading, or nullptr when it can.
-const char* Implausible(Reading::Kind kind, double value, bool fanDriven);
+// Why a value cannot be a reading, or nullptr when it can. index is the
+// library's channel (a voltage's bound depends on the rail it carries).
+const char* Implausible(Reading::Kind kind, uint32_t index, double value, bool fanDriven);
+// The highest rail voltage input 'channel' carries on any board.
+double RailVolts(uint32_t channel);
+
+// bus detect: addresses where a quick write can do harm are probed with a
+// read instead (as i2cdetect does).
+bool ProbeByRead(uint32_t address);
 
 // The watchdog timeout 'vekctl wdt config' recorded for this board (the
 // library keeps its configuration per process; every run is a new process).
