@@ -354,15 +354,18 @@ def test_config_fails_when_it_cannot_record(monkeypatch):
     assert doc["errors"][0]["what"] == "watchdog record" and "/dev/null/vek" in p.stderr
 
 
-def keepalive(*extra, run_for=0.6):
+def keepalive(*extra, run_for=1.0):
     import signal
     import time
     server = subprocess.Popen([VEKCTL, "--json", "--sim", "wdt", "keepalive", *extra], stdout=subprocess.PIPE,
                               stderr=subprocess.PIPE, text=True)
+    # The banner comes after the first feed, once the stop signals are held for
+    # the loop: a signal sent before it would end the process by default action.
+    banner = server.stderr.readline()
     time.sleep(run_for)
     server.send_signal(signal.SIGTERM)
     out, err = server.communicate(timeout=10)
-    return server.returncode, json.loads(out), err
+    return server.returncode, json.loads(out), banner + err
 
 
 @pytest.mark.parametrize("extra, disarmed", [([], False), (["--disarm-on-exit"], True)])
@@ -370,7 +373,8 @@ def test_keepalive_feeds_until_sigterm(state_dir, extra, disarmed):
     run("--sim", "wdt", "config", "seconds", "5")
     status, doc, err = keepalive("--interval", "0.1", *extra)
     assert status == 0, err
-    assert doc["data"]["feeds"] >= 3 and doc["data"]["disarmed"] is disarmed
+    # The first feed and at least one from the loop; how many more depends on the machine's load.
+    assert doc["data"]["feeds"] >= 2 and doc["data"]["disarmed"] is disarmed
     assert doc["data"]["timeout"]["seconds"] == 5
 
 
