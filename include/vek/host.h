@@ -239,7 +239,8 @@ typedef struct vek_host_platform {
     uint32_t (*ec_ram_write)(void* user, uint8_t offset, uint8_t value);
     /* One reading of the kernel's hardware-monitor driver that owns the monitor
      * block at io_base: kind VEK_HOST_HWMON_*, input index as the driver numbers
-     * it (from 1). 0 and *value set, else nonzero (no such reading). */
+     * it (voltages from in0, temperatures and fans from 1): millidegrees C,
+     * millivolts at the pin, rpm. 0 and *value set, else nonzero (no such reading). */
     uint32_t (*hwmon_read)(void* user, uint16_t io_base, uint32_t kind, uint32_t index, int32_t* value);
     /* The PC speaker through its kernel driver: a tone at hz, 0 silences it.
      * 0 done, nonzero when the driver's device cannot be used. */

@@ -9,6 +9,7 @@
 //   chipset SMBus    /dev/i2c-N of the controller's kernel driver, when one owns it (smbus_dev.h)
 //   EC RAM           /dev/ec or ec_sys, when the ACPI EC driver owns 0x62/0x66 (kernel_ec.h)
 //   speaker tones    the pcspkr/snd-pcsp input device, when either is loaded (kernel_speaker.h)
+//   Super I/O hwmon  the owning driver's /sys/class/hwmon inputs (hwmon.h)
 //   ownership        the probe (ownership.h) with the expert override (kernel_override.h)
 //   brightness       /sys/class/backlight (backlight.h)
 //   ZKEC device      none: the controller's driver exists only for Windows, so
@@ -35,6 +36,7 @@
 #include "os/hybrid_wait.h"
 #include "os/linux/backlight.h"
 #include "os/linux/capabilities.h"
+#include "os/linux/hwmon.h"
 #include "os/linux/dmi.h"
 #include "os/linux/i2c_dev.h"
 #include "os/linux/kernel_ec.h"
@@ -233,6 +235,9 @@ uint32_t SeamResourceOwner(void*, uint32_t resource, uint32_t a, uint32_t b, cha
 uint32_t HostEcRamRead(void*, uint8_t offset, uint8_t* value) { return KernelEcRead(offset, value); }
 uint32_t HostEcRamWrite(void*, uint8_t offset, uint8_t value) { return KernelEcWrite(offset, value); }
 uint32_t HostSpeakerTone(void*, uint32_t hz) { return KernelTone(hz); }
+uint32_t HostHwmonRead(void*, uint16_t ioBase, uint32_t kind, uint32_t index, int32_t* value) {
+    return HwmonRead(CurrentProbe().Path(""), ioBase, kind, index, value);
+}
 uint32_t HostSmbusOpen(void*, uint32_t pciAddress, uint16_t ioBase, void** handle) {
     return SmbusDevOpen(CurrentProbe(), pciAddress, ioBase, handle);
 }
@@ -296,6 +301,7 @@ vek_host_platform MakeLinux() {
     p.ec_ram_read = HostEcRamRead;
     p.ec_ram_write = HostEcRamWrite;
     p.speaker_tone = HostSpeakerTone;
+    p.hwmon_read = HostHwmonRead;
     return p;
 }
 
