@@ -31,7 +31,7 @@ trap cleanup EXIT
 
 work=$tmp/work
 mkdir -p "$work"
-for f in EApi.dll vek.dll wine_eapi_test.exe wine_dll_test.exe fake_iodriver.sys; do
+for f in EApi.dll vek.dll wine_eapi_test.exe wine_dll_test.exe zelkoranx64.sys; do
     found=$(find "$build" -name "$f" -type f -print -quit 2>/dev/null)
     if [ -z "$found" ]; then
         echo "run_wine_eapi: $f not found under $build (build the 64-bit tree first)" >&2
@@ -40,6 +40,7 @@ for f in EApi.dll vek.dll wine_eapi_test.exe wine_dll_test.exe fake_iodriver.sys
     cp "$found" "$work/"
 done
 cp "$here/../exports.txt" "$work/eapi_exports.txt"
+mv "$work/zelkoranx64.sys" "$tmp/" # beside vek.dll only for the listed board
 
 if ! timeout 120 "$wine" wineboot -i >"$tmp/wineboot.log" 2>&1; then
     echo "run_wine_eapi: wineboot failed:" >&2
@@ -100,7 +101,9 @@ if unshare -m true 2>/dev/null; then
     first=$(cd "$work" && timeout 60 "$wine" wine_dll_test.exe first-board 2>/dev/null | tr -d '\r' | head -1)
     if [ -n "$first" ]; then
         fake_dmi "$tmp/dmi-listed" "$first"
-        cp "$work/fake_iodriver.sys" "$work/zelkoranx64.sys"
+        # vek.dll installs only the driver of its own build (its digest is
+        # compiled in), so the listed board runs with the real driver.
+        cp "$tmp/zelkoranx64.sys" "$work/"
         run listed "$tmp/dmi-listed" listed "$first"
         rm -f "$work/zelkoranx64.sys"
     else
