@@ -56,11 +56,18 @@ bool MonitorHeldByKernel(const Route& route) {
     return superIo && route.ctx != nullptr && superio::MonitorHeldByKernel(*route.ctx);
 }
 
+// Readings: a Super I/O backend takes them from the driver holding its block.
 template <class Fn, class... Args>
 uint32_t CallServing(Kinds kinds, Fn BackendOps::*routine, const Route& route, Args... args) {
     if (std::find(kinds.begin(), kinds.end(), route.kind) == kinds.end()) return VEK_ERR_UNSUPPORTED;
-    if (MonitorHeldByKernel(route)) return VEK_ERR_UNSUPPORTED;
     return CallRoute(routine, route, args...);
+}
+
+// Fan control changes (and, for its mode, unlocks) the block under the
+// driver, whose own fan control would fight it: refused while it holds it.
+template <class Fn, class... Args>
+uint32_t CallControlling(Kinds kinds, Fn BackendOps::*routine, const Route& route, Args... args) {
+    return MonitorHeldByKernel(route) ? VEK_ERR_UNSUPPORTED : CallServing(kinds, routine, route, args...);
 }
 
 // ---- processor digital thermal sensor ----
@@ -129,8 +136,7 @@ uint32_t CpuTemperatureIndex0(double* value) {
     if (ctx != nullptr) {
         switch (ctx->chipKind) {
         case KIND_SIO1: case KIND_SIO2: case KIND_SIO5:
-            if (!superio::MonitorHeldByKernel(*ctx))
-                result = Call(&BackendOps::cpuTemperature, ctx->chipKind, *ctx, value);
+            result = Call(&BackendOps::cpuTemperature, ctx->chipKind, *ctx, value);
             break;
         case KIND_EC: case KIND_EC_ALT:
             result = ChipsetUsesProcessorSensor(p.chipsetId)
@@ -323,7 +329,7 @@ VEK_RESULT VEK_CALL VEK_HWM_SetFanSpeed(uint32_t fan, int32_t percent) {
     if (uint32_t c = CheckFan(r)) return c;
     if (percent < 0 || percent > 100) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    return CallServing(kFanDutyKinds, &BackendOps::setFanSpeed, r, fan, percent);
+    return CallControlling(kFanDutyKinds, &BackendOps::setFanSpeed, r, fan, percent);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, uint32_t* c, uint32_t* d) {
@@ -331,7 +337,7 @@ VEK_RESULT VEK_CALL VEK_HWM_GetSmartfan(uint32_t fan, uint32_t* a, uint32_t* b, 
     if (uint32_t rc = CheckFan(r)) return rc;
     if (a == nullptr || b == nullptr || c == nullptr || d == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
-    const uint32_t result = CallServing(kSmartFanKinds, &BackendOps::getSmartfan, r, fan, a, b, c, d);
+    const uint32_t result = CallControlling(kSmartFanKinds, &BackendOps::getSmartfan, r, fan, a, b, c, d);
     if (IsEcKind(r.kind)) c[1] = 100; // the EC's curve always ends at full duty
     return result;
 }
@@ -342,21 +348,21 @@ VEK_RESULT VEK_CALL VEK_HWM_SetSmartfan(uint32_t fan, int32_t mode, uint8_t* a, 
     if (a == nullptr || b == nullptr) return VEK_ERR_ARGUMENT;
     ApiLockGuard lock;
     if (IsEcKind(r.kind) && b[1] != 100) return VEK_ERR_ARGUMENT;
-    return CallServing(kSmartFanKinds, &BackendOps::setSmartfan, r, fan, mode, a, b, c);
+    return CallControlling(kSmartFanKinds, &BackendOps::setSmartfan, r, fan, mode, a, b, c);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Enable(uint32_t fan) {
     const Route r = FanRoute(fan);
     if (uint32_t c = CheckFan(r)) return c;
     ApiLockGuard lock;
-    return CallServing(kSmartFanKinds, &BackendOps::smartfanEnable, r, fan);
+    return CallControlling(kSmartFanKinds, &BackendOps::smartfanEnable, r, fan);
 }
 
 VEK_RESULT VEK_CALL VEK_HWM_Smartfan_Disable(uint32_t fan) {
     const Route r = FanRoute(fan);
     if (uint32_t c = CheckFan(r)) return c;
     ApiLockGuard lock;
-    return CallServing(kSmartFanKinds, &BackendOps::smartfanDisable, r, fan);
+    return CallControlling(kSmartFanKinds, &BackendOps::smartfanDisable, r, fan);
 }
 
 // ---- speaker: no lock; tones wait on the calling thread ----

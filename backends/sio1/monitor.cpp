@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "backends/sio1/config.h"
+#include "backends/superio/kernel_route.h"
 #include "vek/vek.h"
 
 namespace vek::sio1 {
@@ -36,6 +37,15 @@ constexpr uint32_t kNibbleToMode[] = {0, 1, 3, 5, 7};
 constexpr uint8_t kBankAbsent = 0xFF;
 constexpr uint8_t kRegAbsent = 0xFF;
 
+// While a kernel hwmon driver holds the block the chip is not touched: a
+// reading is the driver's input for the same register, put through the same
+// scaling, and a register no input reads answers 10.
+bool Held(const DeviceContext& ctx) { return superio::MonitorHeldByKernel(ctx); }
+
+uint32_t HeldRaw(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double* raw) {
+    return superio::HeldReading(ctx, kind, bank, reg, Area(ctx).voltageLsb, raw);
+}
+
 // ---- temperatures ----
 
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
@@ -43,6 +53,13 @@ uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
     if (a.cpuTempState != CPU_TEMP_PRESENT) {
         *value = 0.0;
         return VEK_ERR_UNSUPPORTED;
+    }
+    if (Held(ctx)) {
+        // The driver's degrees carry the half-degree bit already.
+        double t = 0;
+        if (uint32_t r = HeldRaw(ctx, VEK_HOST_HWMON_TEMPERATURE, a.cpuTempBank, a.cpuTempReg, &t)) return r;
+        *value = Has13BitMonitor(ctx.subtype) ? t * 2.0 : t;
+        return (Has13BitMonitor(ctx.subtype) && *value > kCpuTempLimit) ? VEK_ERR_UNSUPPORTED : VEK_OK;
     }
     HwmBank bank(ctx, a.cpuTempBank);
     if (Has13BitMonitor(ctx.subtype)) {
@@ -61,8 +78,14 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t sensor, double* value) {
         *value = 0.0;
         return VEK_ERR_UNSUPPORTED;
     }
-    HwmBank bank(ctx, a.sysTempBank);
-    *value = HwmRead(ctx, a.sysTempReg) * 2.0;
+    double t = 0;
+    if (Held(ctx)) {
+        if (uint32_t r = HeldRaw(ctx, VEK_HOST_HWMON_TEMPERATURE, a.sysTempBank, a.sysTempReg, &t)) return r;
+    } else {
+        HwmBank bank(ctx, a.sysTempBank);
+        t = HwmRead(ctx, a.sysTempReg);
+    }
+    *value = t * 2.0;
     return VEK_OK;
 }
 
@@ -72,17 +95,32 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t sensor, double* value) {
 // by zero: the input is then taken as wired straight to the pin.
 double DividerFactor(const Divider& d) { return d.lower != 0.0 ? (d.upper + d.lower) / d.lower : 1.0; }
 
-uint8_t ReadVoltageRaw(const DeviceContext& ctx, uint8_t bank, uint8_t reg) {
+uint8_t HwmReadBanked(const DeviceContext& ctx, uint8_t bank, uint8_t reg) {
     HwmBank guard(ctx, bank);
     return HwmRead(ctx, reg);
+}
+
+// raw: the register's count, from the chip or from the driver holding it.
+uint32_t ReadVoltageRaw(const DeviceContext& ctx, uint8_t bank, uint8_t reg, double* raw) {
+    if (Held(ctx)) return HeldRaw(ctx, VEK_HOST_HWMON_VOLTAGE, bank, reg, raw);
+    *raw = HwmReadBanked(ctx, bank, reg);
+    return VEK_OK;
 }
 
 uint32_t Battery(DeviceContext& ctx, double* value) {
     const Sio1Area& a = Area(ctx);
     const uint8_t reg = a.voltReg[6];
     if (reg == 0) return VEK_ERR_UNSUPPORTED;
+    double raw = 0;
     if (a.batteryDirect) {
-        *value = ReadVoltageRaw(ctx, a.vbatBank, reg) * kBatteryLsb * DividerFactor(a.divider[5]);
+        if (uint32_t r = ReadVoltageRaw(ctx, a.vbatBank, reg, &raw)) return r;
+        *value = raw * kBatteryLsb * DividerFactor(a.divider[5]);
+        return VEK_OK;
+    }
+    // A driver holding the block keeps the battery monitor enabled itself.
+    if (Held(ctx)) {
+        if (uint32_t r = ReadVoltageRaw(ctx, a.vbatBank, reg, &raw)) return r;
+        *value = raw * kBatteryLsb * SubtypeOf(ctx.subtype).batteryScale;
         return VEK_OK;
     }
     // The chip measures the battery only on a rising edge of the monitor bit.
@@ -107,18 +145,25 @@ uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     const double lsb = a.voltageLsb;
     if (channel == 0) {
         if (reg == 0 && !Has13BitMonitor(ctx.subtype)) return VEK_ERR_UNSUPPORTED;
+        double raw = 0;
         if (SubtypeOf(ctx.subtype).vcoreDualRange) {
-            // Dual-range core input: bit 0 set selects the high range.
-            const uint8_t raw = ReadVoltageRaw(ctx, 0, HWM_VCORE_RANGE);
-            *value = (raw & kVcoreHighRange) ? raw * kVcoreHighLsb + kVcoreHighOffset : raw * lsb;
+            // Dual-range core input: bit 0 set selects the high range. The
+            // range flag lives in the register itself, which no driver input
+            // shows.
+            if (Held(ctx)) return VEK_ERR_UNSUPPORTED;
+            const uint8_t r = HwmReadBanked(ctx, 0, HWM_VCORE_RANGE);
+            *value = (r & kVcoreHighRange) ? r * kVcoreHighLsb + kVcoreHighOffset : r * lsb;
             return VEK_OK;
         }
-        *value = ReadVoltageRaw(ctx, a.voltBank, reg) * lsb * a.vcoreScale;
+        if (uint32_t r = ReadVoltageRaw(ctx, a.voltBank, reg, &raw)) return r;
+        *value = raw * lsb * a.vcoreScale;
         return VEK_OK;
     }
     if (reg == 0) return VEK_ERR_UNSUPPORTED;
     const Divider& d = a.divider[channel];
-    const double volts = ReadVoltageRaw(ctx, a.voltBank, reg) * lsb;
+    double raw = 0;
+    if (uint32_t r = ReadVoltageRaw(ctx, a.voltBank, reg, &raw)) return r;
+    const double volts = raw * lsb;
     switch (channel) {
     case 3: case 8:
         *value = d.upper == 0.0 ? volts * kDirect5VScale : volts * DividerFactor(d);
@@ -152,6 +197,12 @@ uint32_t RpmOf(double count) { return count == 0 ? 0 : uint32_t(kTachClock / cou
 uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (uint32_t r = CheckFan(ctx, fan)) return r;
     const FanRegs& f = Area(ctx).fan[fan];
+    if (Held(ctx)) {
+        double held = 0;
+        if (uint32_t r = HeldRaw(ctx, VEK_HOST_HWMON_FAN, f.bank, f.count, &held)) return r;
+        *rpm = uint32_t(held);
+        return VEK_OK;
+    }
     HwmBank bank(ctx, f.bank);
     if (Has13BitMonitor(ctx.subtype)) {
         const uint32_t high = HwmRead(ctx, f.count);

@@ -3,6 +3,7 @@
 // temperatures, rails and fans.
 #include "platform/process.h"
 #include "backends/sio2/sio2.h"
+#include "backends/superio/kernel_route.h"
 #include "hal/hal.h"
 #include "vek/vek.h"
 
@@ -184,11 +185,19 @@ constexpr uint8_t kServedHere = 1;
 
 bool NoMonitor(const DeviceContext& ctx) { return AreaOf<Sio2Area>(ctx).envBase == NO_BASE; }
 
+// A temperature register, or the hwmon driver's reading of it while the
+// driver holds the block.
+uint32_t ReadTemperature(const DeviceContext& ctx, uint8_t reg, double* value) {
+    if (superio::MonitorHeldByKernel(ctx))
+        return superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, 0, reg, AreaOf<Sio2Area>(ctx).voltageLsb, value);
+    *value = EnvRead(ctx, reg);
+    return VEK_OK;
+}
+
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
     const Sio2Area& a = Area(ctx);
     if (a.cpuTempSource != kServedHere || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
-    *value = EnvRead(ctx, a.cpuTempRegister);
-    return VEK_OK;
+    return ReadTemperature(ctx, a.cpuTempRegister, value);
 }
 
 uint32_t Temperature(DeviceContext& ctx, uint32_t index, double* value) {
@@ -196,8 +205,7 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t index, double* value) {
     if (a.tempEnable != kServedHere) return VEK_ERR_UNSUPPORTED;
     if (index > 5) return VEK_ERR_ARGUMENT;
     if (index > 2 || a.sysTemp[index] == REG_NONE || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
-    *value = EnvRead(ctx, a.sysTemp[index]);
-    return VEK_OK;
+    return ReadTemperature(ctx, a.sysTemp[index], value);
 }
 
 // ---------------------------------------------------------------- voltages
@@ -212,7 +220,12 @@ uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     const Sio2Area& a = Area(ctx);
     const uint8_t reg = a.voltageRegister[channel];
     if (reg == 0 || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
-    const uint8_t raw = EnvRead(ctx, reg);
+    double raw = 0;
+    if (!superio::MonitorHeldByKernel(ctx)) {
+        raw = EnvRead(ctx, reg);
+    } else if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, 0, reg, a.voltageLsb, &raw)) {
+        return r;
+    }
     switch (channel) {
     case 0: case 1:
         *value = raw * a.voltageLsb;
@@ -245,6 +258,13 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (!a.fanPresent[fan]) return VEK_ERR_UNSUPPORTED;
     // A third fan has no tachometer registers on this chip.
     if (fan == 2 || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
+    if (superio::MonitorHeldByKernel(ctx)) {
+        double held = 0;
+        if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_FAN, 0, a.fanCountLow[fan], a.voltageLsb, &held))
+            return r;
+        *rpm = uint32_t(held);
+        return VEK_OK;
+    }
     const uint8_t hi = EnvRead(ctx, a.fanCountHigh[fan]);
     if (hi == 0xFF) {
         *rpm = 0;

@@ -1,7 +1,10 @@
 // ChipKind 5 operations: GPIO through logical device 6, the watchdog of
 // logical device 7, and the hardware monitor of logical device 4.
+#include <optional>
+
 #include "platform/process.h"
 #include "backends/sio5/sio5.h"
+#include "backends/superio/kernel_route.h"
 #include "hal/hal.h"
 #include "vek/vek.h"
 
@@ -212,9 +215,18 @@ uint32_t WdtDisable(DeviceContext&) {
 // can be read.
 bool NoMonitor(const DeviceContext& ctx) { return AreaOf<Sio5Area>(ctx).hwmIndexPort == 0; }
 
+// While a kernel hwmon driver holds the block, readings are the driver's and
+// the chip is not entered at all.
+bool Held(const DeviceContext& ctx) { return superio::MonitorHeldByKernel(ctx); }
+
+uint32_t HeldTemperature(const DeviceContext& ctx, uint8_t reg, double* value) {
+    return superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, 0, reg, AreaOf<Sio5Area>(ctx).voltageLsb, value);
+}
+
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
     const Sio5Area& a = Area(ctx);
     if (a.cpuTempSource != CPU_SOURCE_CHIP || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
+    if (Held(ctx)) return HeldTemperature(ctx, a.cpuTempRegister, value);
     DeviceScope hwm(LDN_HWM);
     *value = HwmRead(ctx, a.cpuTempRegister);
     return VEK_OK;
@@ -223,8 +235,12 @@ uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
 uint32_t Temperature(DeviceContext& ctx, uint32_t index, double* value) {
     const Sio5Area& a = Area(ctx);
     if (NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
-    DeviceScope hwm(LDN_HWM);
-    if (index > 2 || a.sysTemp[index] == 0) {
+    const bool absent = index > 2 || a.sysTemp[index] == 0;
+    if (Held(ctx) && !absent) return HeldTemperature(ctx, a.sysTemp[index], value);
+    // The register path enters the chip even for an absent sensor; a held chip is not entered.
+    std::optional<DeviceScope> hwm;
+    if (!Held(ctx)) hwm.emplace(LDN_HWM);
+    if (absent) {
         *value = 0.0;
         return VEK_ERR_UNSUPPORTED;
     }
@@ -249,9 +265,26 @@ double ChannelScale(const Sio5Area& a, uint32_t channel) {
     }
 }
 
+// The same checks and scaling as the register path. The alternate core
+// reading (a status register, not an input) and a battery that must be
+// switched in by a write have no driver input: 10.
+uint32_t HeldVoltage(const DeviceContext& ctx, uint32_t channel, double* value) {
+    const Sio5Area& a = AreaOf<Sio5Area>(ctx);
+    if (channel >= VOLTAGE_CHANNELS) return VEK_ERR_ARGUMENT;
+    if (channel >= kFirstUnwired && channel <= kLastUnwired) return VEK_ERR_UNSUPPORTED;
+    const uint8_t reg = a.voltageRegister[channel];
+    if (reg == 0) return VEK_ERR_UNSUPPORTED;
+    if ((channel == 0 && ctx.subtype == 3) || (channel == 6 && a.batteryControl != 0)) return VEK_ERR_UNSUPPORTED;
+    double raw = 0;
+    if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, 0, reg, a.voltageLsb, &raw)) return r;
+    *value = raw * a.voltageLsb * ChannelScale(a, channel);
+    return VEK_OK;
+}
+
 uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     const Sio5Area& a = Area(ctx);
     if (NoMonitor(ctx)) return channel >= VOLTAGE_CHANNELS ? VEK_ERR_ARGUMENT : VEK_ERR_UNSUPPORTED;
+    if (Held(ctx)) return HeldVoltage(ctx, channel, value);
     DeviceScope hwm(LDN_HWM);
     if (channel >= VOLTAGE_CHANNELS) return VEK_ERR_ARGUMENT;
     if (channel >= kFirstUnwired && channel <= kLastUnwired) return VEK_ERR_UNSUPPORTED;
@@ -293,6 +326,13 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (uint32_t r = CheckFanIndex(fan)) return r;
     const FanDescriptor& f = Area(ctx).fans[fan];
     if (!f.present || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
+    if (Held(ctx)) {
+        double held = 0;
+        if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_FAN, 0, f.countHigh, Area(ctx).voltageLsb, &held))
+            return r;
+        *rpm = uint32_t(held);
+        return VEK_OK;
+    }
     DeviceScope hwm(LDN_HWM);
     const uint8_t hi = HwmRead(ctx, f.countHigh);
     const uint8_t lo = HwmRead(ctx, f.countLow);

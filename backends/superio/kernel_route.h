@@ -1,15 +1,17 @@
 // A Super I/O's hardware-monitor block under a kernel hwmon driver (it87,
 // nct6775 and their kin). Such a driver keeps the block's bank register in its
 // own cache and reads the block on its own schedule under a lock user space
-// cannot take, so the library leaves the block alone: readings and fan
-// control on that chip answer 10, and the driver's readings are in
-// /sys/class/hwmon. Configuration-mode sections (GPIO, watchdog) stay short
-// and always end with the exit key, as the drivers' own do.
+// cannot take, so the library never touches the block then: temperatures,
+// voltages and fan speeds come from the driver's sysfs inputs where one reads
+// the same register, everything else on the block answers 10.
+// Configuration-mode sections (GPIO, watchdog) stay short and always end with
+// the exit key, as the drivers' own do.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/context.h"
+#include "vek/host.h"
 
 namespace vek::superio {
 
@@ -24,5 +26,13 @@ void NoteMonitorBlock(const DeviceContext& ctx, uint16_t base, uint16_t size);
 
 // True when a kernel driver owns the monitor block of this context.
 bool MonitorHeldByKernel(const DeviceContext& ctx);
+
+// The owning driver's reading of the monitor register bank:reg, kind
+// VEK_HOST_HWMON_*, in the register's own terms: temperatures in degrees,
+// voltages in counts of the part's ADC step lsb (volts), fans in rpm (reg is
+// the fan's count register). 0, or 10 when no driver input reads that register
+// or the driver cannot give it now.
+uint32_t HeldReading(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double lsb,
+                     double* reading);
 
 } // namespace vek::superio
