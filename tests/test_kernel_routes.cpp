@@ -104,6 +104,14 @@ protected:
         own = true;
         ASSERT_EQ(Init(), VEK_OK);
     }
+    // Back to no board between the cases of one test.
+    void Release() {
+        VEK_API_Uninit();
+        vek_host_detach();
+        own = false;
+        attached.reset();
+        board.reset();
+    }
     KernelSide side;
     bool own = false;
 };
@@ -136,11 +144,7 @@ TEST_F(KernelRoutes, EcRegistersGoThroughTheKernelOrAreRefused) {
         }
         EXPECT_EQ(PortAccesses(machine(), {0x62, 0x66}) > 0, c.portsTouched);
         EXPECT_EQ(side.ramReads > 0, c.kernelUsed);
-        VEK_API_Uninit();
-        vek_host_detach();
-        own = false;
-        attached.reset();
-        board.reset();
+        Release();
     }
 }
 
@@ -179,11 +183,7 @@ TEST_F(KernelRoutes, SpeakerTonesGoThroughItsDriverOrAreRefused) {
         EXPECT_EQ(VEK_HWM_StopBeep(), c.result);
         EXPECT_EQ(side.tones, c.tones);
         EXPECT_EQ(PortAccesses(machine(), {0x42, 0x43, 0x61}) > 0, c.portsTouched);
-        VEK_API_Uninit();
-        vek_host_detach();
-        own = false;
-        attached.reset();
-        board.reset();
+        Release();
     }
 }
 
@@ -295,11 +295,7 @@ TEST_F(KernelRoutes, SuperIoReadingsComeFromTheHwmonDriverHoldingTheBlock) {
         for (uint16_t asked : side.hwmonBases) EXPECT_EQ(asked, base) << "the driver's device for this block";
         EXPECT_EQ(PortAccessesIn(machine(), base, uint16_t(base + 7)), 0) << "the held block is left alone";
         EXPECT_EQ(PortAccesses(machine(), {0x2E, 0x2F, 0x4E, 0x4F}), 0) << "no configuration mode";
-        VEK_API_Uninit();
-        vek_host_detach();
-        own = false;
-        attached.reset();
-        board.reset();
+        Release();
     }
 }
 
