@@ -258,10 +258,21 @@ const HeldCase kHeldCases[] = {
     {"sio1 CPU is temp2 with its half degree", KIND_SIO1, 4, "w83627ehf", Reading::CpuTemperature, 0, {T, 2},
      45500, VEK_OK, 45.5},
     {"sio1 fan 0 is fan2 (0x29)", KIND_SIO1, 4, "w83627ehf", Reading::FanSpeed, 0, {F, 2}, 2100, VEK_OK, 2100},
+    // GTB-489: an EC board whose second chip, ChipKind 2 (12 mV), serves channels 2-4 and 6 and the sensors:
+    // ch3=0x26 (15/10), ch4=0x24 (49.9/10), ch6=0x28
+    {"second chip channel 4 is in4", KIND_EC, 89, "it87", Reading::Voltage, 4, {V, 4}, 1200, VEK_OK,
+     100 * 5.99 * 0.012},
+    {"second chip channel 3 is in6", KIND_EC, 89, "it87", Reading::Voltage, 3, {V, 6}, 600, VEK_OK,
+     50 * 2.5 * 0.012},
+    {"second chip battery in8 on a 12 mV part", KIND_EC, 89, "it87", Reading::Voltage, 6, {V, 8}, 1200,
+     VEK_ERR_UNSUPPORTED, 0},
+    {"second chip sensor 0 is temp1", KIND_EC, 89, "it87", Reading::Temperature, 0, {T, 1}, 30000, VEK_OK, 30},
 };
 
-uint16_t MonitorBase(uint32_t kind, const DeviceContext& ctx) {
-    switch (kind) {
+// The block's base on the Super I/O context: the primary, or the second chip of an EC board.
+uint16_t MonitorBase(const DeviceContext& primary) {
+    const DeviceContext& ctx = primary.secondary != nullptr ? *primary.secondary : primary;
+    switch (ctx.chipKind) {
     case KIND_SIO1: return uint16_t(AreaOf<sio1::Sio1Area>(ctx).hwmIndexPort - 5);
     case KIND_SIO2: return AreaOf<sio2::Sio2Area>(ctx).envBase;
     default: return uint16_t(AreaOf<sio5::Sio5Area>(ctx).hwmIndexPort - 5);
@@ -275,7 +286,7 @@ TEST_F(KernelRoutes, SuperIoReadingsComeFromTheHwmonDriverHoldingTheBlock) {
         side.owners[VEK_HOST_RES_SIO_MONITOR] = c.driver;
         if (c.input != kNoInput) side.hwmon[c.input] = c.sysfs;
         InitWithKernel(RowWhere([&](const PlatformEntry& r) { return r.chipKind == c.kind && r.boardId == c.board; }));
-        const uint16_t base = MonitorBase(c.kind, Lib().primary);
+        const uint16_t base = MonitorBase(Lib().primary);
         ASSERT_GE(base, 0x100);
         machine().ClearTrace();
         double v = -1;
