@@ -16,6 +16,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   file(WRITE ${VEK_DEF_FILE} "${_vek_def}")
 else()
   set(VEK_DEF_FILE ${VEK_DEF_SOURCE})
+  # "VEK_X=VEK_X@N @k" becomes "VEK_X@N @k": the symbols a caller of vek.h
+  # references, for the import libraries.
+  file(READ ${VEK_DEF_SOURCE} _vek_def)
+  string(REGEX REPLACE "([A-Za-z0-9_]+)=([A-Za-z0-9_]+@[0-9]+)" "\\2" _vek_def "${_vek_def}")
+  set(VEK_DECORATED_DEF ${CMAKE_CURRENT_BINARY_DIR}/vek-decorated.def)
+  file(WRITE ${VEK_DECORATED_DEF} "${_vek_def}")
 endif()
 
 add_library(vek SHARED $<TARGET_OBJECTS:vek_objects>)
@@ -35,6 +41,16 @@ target_link_options(vek PRIVATE
   # Self-contained: applications ship vek.dll alone.
   -static -static-libgcc -static-libstdc++)
 target_link_libraries(vek PRIVATE ${VEK_WIN_SYSTEM_LIBS})
+if(VEK_DECORATED_DEF)
+  # With --kill-at the linker's own import library loses the @N of every name
+  # too, and a mingw caller of vek.h (which references _VEK_API_Init@0) cannot
+  # link against it. dlltool -k writes one whose decorated symbols import the
+  # DLL's plain names; it replaces the linker's after each link.
+  find_program(VEK_MINGW_DLLTOOL NAMES ${CMAKE_DLLTOOL} i686-w64-mingw32-dlltool REQUIRED)
+  add_custom_command(TARGET vek POST_BUILD
+    COMMAND ${VEK_MINGW_DLLTOOL} -k -d ${VEK_DECORATED_DEF} -D vek.dll -l $<TARGET_LINKER_FILE:vek>
+    COMMENT "mingw import library vek.dll.a with the stdcall names of vek.h")
+endif()
 target_link_libraries(vek_core PUBLIC ${VEK_WIN_SYSTEM_LIBS})
 
 # Example application: loads vek.dll at run time, so it links nothing of ours.

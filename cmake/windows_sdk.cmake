@@ -1,5 +1,6 @@
-# The Windows SDK: per architecture bin/vek.dll with its kernel driver, lib/vek.dll.a (mingw) and
-# lib/vek.lib (MSVC), with include/vek/vek.h beside them; `cpack` zips it.
+# The Windows SDK: per architecture bin/vek.dll with its kernel driver, lib/vek.dll.a
+# (mingw; on x86 written by dlltool, see windows.cmake) and lib/vek.lib (MSVC), with
+# include/vek/vek.h beside them; `cpack` zips it.
 #
 # The MSVC import library is made by llvm-dlltool. On x86 an MSVC caller of a
 # __stdcall function references "_VEK_API_Init@0", while the DLL exports the
@@ -16,18 +17,17 @@ endif()
 
 find_program(VEK_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 PATHS /usr/lib/llvm-14/bin)
 if(VEK_LLVM_DLLTOOL)
-  # "VEK_X=VEK_X@N @k" becomes "VEK_X@N @k" (x86) or "VEK_X @k" (x64).
-  file(READ ${PROJECT_SOURCE_DIR}/vek.def _vek_def)
+  # The export table as callers name it: "VEK_X@N @k" (x86) or "VEK_X @k" (x64),
+  # written by windows.cmake.
   if(VEK_SDK_ARCH STREQUAL x86)
-    string(REGEX REPLACE "([A-Za-z0-9_]+)=([A-Za-z0-9_]+@[0-9]+)" "\\2" _vek_def "${_vek_def}")
+    set(_vek_msvc_def ${VEK_DECORATED_DEF})
   else()
-    string(REGEX REPLACE "=[A-Za-z0-9_]+@[0-9]+" "" _vek_def "${_vek_def}")
+    set(_vek_msvc_def ${VEK_DEF_FILE})
   endif()
-  file(WRITE ${CMAKE_BINARY_DIR}/vek-msvc.def "${_vek_def}")
   set(VEK_MSVC_IMPORT_LIBRARY ${CMAKE_BINARY_DIR}/msvc/vek.lib)
   add_custom_command(OUTPUT ${VEK_MSVC_IMPORT_LIBRARY}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/msvc
-    COMMAND ${VEK_LLVM_DLLTOOL} -m ${_vek_dlltool_machine} -k -d ${CMAKE_BINARY_DIR}/vek-msvc.def
+    COMMAND ${VEK_LLVM_DLLTOOL} -m ${_vek_dlltool_machine} -k -d ${_vek_msvc_def}
             -l ${VEK_MSVC_IMPORT_LIBRARY}
     DEPENDS ${PROJECT_SOURCE_DIR}/vek.def
     COMMENT "MSVC import library vek.lib (${VEK_SDK_ARCH})")
