@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <future>
 #include <memory>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "api/registry_override.h"
 #include "os/os.h"
 #include "platform/platform_table.h"
+#include "platform/process.h"
 #include "sim/attached.h"
 #include "sim/board.h"
 #include "vek/vek.h"
@@ -31,6 +33,14 @@ inline const PlatformEntry& RowWithBoard(uint32_t boardId) {
 
 class SimBoardTest : public ::testing::Test {
 protected:
+    // The backends' pauses are process-wide (VEK_API_SetIOSleepTime): a test
+    // that sets one leaves it as it found it for the tests after it.
+    SimBoardTest() {
+        for (size_t i = 0; i < std::size(kPausedKinds); ++i) pauses_[i] = *IoDelayOf(kPausedKinds[i]);
+    }
+    ~SimBoardTest() override {
+        for (size_t i = 0; i < std::size(kPausedKinds); ++i) *IoDelayOf(kPausedKinds[i]) = pauses_[i];
+    }
     void Use(const PlatformEntry& row) {
         board = std::make_unique<sim::Board>(row);
         attached = std::make_unique<sim::Attached>(*board);
@@ -57,6 +67,10 @@ protected:
 
     std::unique_ptr<sim::Board> board;
     std::unique_ptr<sim::Attached> attached;
+
+private:
+    static constexpr uint32_t kPausedKinds[] = {KIND_SIO1, KIND_SIO2, KIND_EC, KIND_CHIPSET, KIND_SIO5};
+    int32_t pauses_[std::size(kPausedKinds)] = {};
 };
 
 // True when another thread can take ApiLock within five seconds: the export

@@ -49,14 +49,14 @@ TEST_F(HostCapabilitiesTest, AnswersOnlyWhileInitialised) {
              EXPECT_EQ(VEK_API_Init(), VEK_ERR_UNSUPPORTED);
          },
          false, VEK_ERR_NOT_INITIALISED},
-        {"initialised, null words", [](sim::Machine& m) { ASSERT_EQ(VEK_API_Init(), VEK_OK); }, true, VEK_ERR_ARGUMENT},
+        {"initialised, null words", [](sim::Machine&) { ASSERT_EQ(VEK_API_Init(), VEK_OK); }, true, VEK_ERR_ARGUMENT},
         {"after uninit",
-         [](sim::Machine& m) {
+         [](sim::Machine&) {
              ASSERT_EQ(VEK_API_Init(), VEK_OK);
              VEK_API_Uninit();
          },
          false, VEK_ERR_NOT_INITIALISED},
-        {"initialised", [](sim::Machine& m) { ASSERT_EQ(VEK_API_Init(), VEK_OK); }, false, VEK_OK},
+        {"initialised", [](sim::Machine&) { ASSERT_EQ(VEK_API_Init(), VEK_OK); }, false, VEK_OK},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -64,8 +64,12 @@ TEST_F(HostCapabilitiesTest, AnswersOnlyWhileInitialised) {
         c.setup(machine());
         Words words;
         EXPECT_EQ(vek_host_capabilities(c.nullWords ? nullptr : words.w), c.want);
-        if (c.want != VEK_OK) EXPECT_TRUE(words.untouched());
-        if (c.want == VEK_OK) EXPECT_EQ(words.w[CAP_API], 1u);
+        if (c.want != VEK_OK) {
+            EXPECT_TRUE(words.untouched());
+        }
+        if (c.want == VEK_OK) {
+            EXPECT_EQ(words.w[CAP_API], 1u);
+        }
     }
 }
 
@@ -93,10 +97,16 @@ TEST_F(HostCapabilitiesTest, SecondChipShowsAsBitOne) {
         }
         // The frame refuses a family exactly when its word is zero.
         uint32_t sets = 0;
-        if (words.w[CAP_GPIO] == 0) EXPECT_EQ(VEK_GPIO_TotalSet(&sets), VEK_ERR_UNSUPPORTED);
-        if (words.w[CAP_WDT] == 0) EXPECT_EQ(VEK_WDT_Available(), VEK_ERR_UNSUPPORTED);
+        if (words.w[CAP_GPIO] == 0) {
+            EXPECT_EQ(VEK_GPIO_TotalSet(&sets), VEK_ERR_UNSUPPORTED);
+        }
+        if (words.w[CAP_WDT] == 0) {
+            EXPECT_EQ(VEK_WDT_Available(), VEK_ERR_UNSUPPORTED);
+        }
         uint32_t v = 0;
-        if (words.w[CAP_LED] == 0) EXPECT_EQ(VEK_LED_Get(0, &v), VEK_ERR_UNSUPPORTED);
+        if (words.w[CAP_LED] == 0) {
+            EXPECT_EQ(VEK_LED_Get(0, &v), VEK_ERR_UNSUPPORTED);
+        }
         VEK_API_Uninit();
     }
     EXPECT_TRUE(sawBitOne) << "no board with a second chip merged a word";

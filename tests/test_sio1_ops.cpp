@@ -201,7 +201,9 @@ TEST_F(Sio1OpsTest, VoltageConversions) {
         if (c.channel == 6) chip->SetBattery(c.raw);
         double v = -1;
         EXPECT_EQ(VEK_HWM_Voltage(c.channel, &v), c.result) << c.boardId << " ch " << c.channel;
-        if (c.result == 0) EXPECT_NEAR(v, c.volts, 1e-9) << c.boardId << " ch " << c.channel;
+        if (c.result == 0) {
+            EXPECT_NEAR(v, c.volts, 1e-9) << c.boardId << " ch " << c.channel;
+        }
         ExpectChipIdle("voltage");
     }
 }

@@ -97,7 +97,9 @@ TEST(HybridWait, SleepsTheBulkSpinsTheRestNeverEarly) {
             const int64_t margin =
                 std::max(kMin + os::kSpinHeadroomNs, std::min(c.waitNs / 20, os::kLongWaitSpinNs));
             EXPECT_LE(clock.reads, 4 + margin / 1000) << c.waitNs;
-            if (c.waitNs >= 20 * os::kLongWaitSpinNs) EXPECT_EQ(clock.sleptUntil, deadline - os::kLongWaitSpinNs);
+            if (c.waitNs >= 20 * os::kLongWaitSpinNs) {
+                EXPECT_EQ(clock.sleptUntil, deadline - os::kLongWaitSpinNs);
+            }
         }
     }
 }
