@@ -1,8 +1,9 @@
 // A Super I/O reading while a kernel hwmon driver holds the monitor block: the
 // Linux platform finds the driver's hwmon device for the block's base and reads
 // one input file. Measured on a /sys-shaped tree in a temporary directory with
-// eight hwmon devices (the block's driver last), so the time is the lookup's
-// directory scan, the device links and one small file read, as on a machine;
+// eight hwmon devices (the block's driver last): the time is the check that
+// the remembered hwmon directory still leads to the block's device (a full
+// scan of the devices when it does not) and one small file read;
 // the kernel's sysfs read of a real driver adds its own register access (the
 // driver caches readings for about a second).
 //

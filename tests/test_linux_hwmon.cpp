@@ -1,6 +1,7 @@
 // The hwmon driver's readings for a Super I/O monitor block, on fake /sys trees.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "linux_fake_tree.h"
@@ -73,6 +74,28 @@ TEST(LinuxHwmon, ReadsTheInputsOfTheDriverOwningTheBlock) {
     int32_t v = 0;
     EXPECT_EQ(os::HwmonRead(t.root(), 0x290, VEK_HOST_HWMON_TEMPERATURE, 2, nullptr), 1u);
     EXPECT_EQ(os::HwmonRead(t.root() + "/nowhere", 0x290, VEK_HOST_HWMON_TEMPERATURE, 2, &v), 1u);
+}
+
+// A driver unbound and bound again comes back as another hwmonN, and another
+// driver may take the old number: each read still reaches the block's driver.
+TEST(LinuxHwmon, FollowsTheDriverAcrossARebind) {
+    FakeTree t;
+    Hwmon(t, 1, "it87.656");
+    t.File("sys/class/hwmon/hwmon1/temp1_input", "40000\n");
+    int32_t v = 0;
+    ASSERT_EQ(os::HwmonRead(t.root(), 0x290, VEK_HOST_HWMON_TEMPERATURE, 1, &v), 0u);
+    EXPECT_EQ(v, 40000);
+
+    std::filesystem::remove_all(t.Path("sys/class/hwmon/hwmon1"));
+    Hwmon(t, 1, "coretemp.0");
+    t.File("sys/class/hwmon/hwmon1/temp1_input", "99000\n");
+    Hwmon(t, 4, "it87.656");
+    t.File("sys/class/hwmon/hwmon4/temp1_input", "41000\n");
+    ASSERT_EQ(os::HwmonRead(t.root(), 0x290, VEK_HOST_HWMON_TEMPERATURE, 1, &v), 0u);
+    EXPECT_EQ(v, 41000) << "not the reading of the driver now at the old number";
+
+    std::filesystem::remove_all(t.Path("sys/class/hwmon/hwmon4"));
+    EXPECT_EQ(os::HwmonRead(t.root(), 0x290, VEK_HOST_HWMON_TEMPERATURE, 1, &v), 1u) << "driver gone";
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 
 #include "os/linux/sysfs.h"
 #include "vek/host.h"
@@ -51,10 +52,36 @@ std::string HwmonDirFor(const std::string& root, uint16_t ioBase) {
     return {};
 }
 
+namespace {
+
+// The last block's hwmon directory. The class device keeps its number while
+// the driver stays bound; a rebind renumbers it, and the cached directory then
+// no longer leads to the block's device, which sends the lookup round again.
+struct DirCache {
+    std::mutex mutex;
+    std::string root, dir;
+    uint16_t base = 0;
+};
+DirCache g_dirCache;
+
+std::string CachedDirFor(const std::string& root, uint16_t ioBase) {
+    std::lock_guard<std::mutex> lock(g_dirCache.mutex);
+    if (g_dirCache.base == ioBase && g_dirCache.root == root && !g_dirCache.dir.empty() &&
+        NamesBlock(LinkBasename(g_dirCache.dir + "/device"), ioBase))
+        return g_dirCache.dir;
+    g_dirCache.root = root;
+    g_dirCache.base = ioBase;
+    g_dirCache.dir = HwmonDirFor(root, ioBase);
+    return g_dirCache.dir;
+}
+
+} // namespace
+
 uint32_t HwmonRead(const std::string& root, uint16_t ioBase, uint32_t kind, uint32_t index, int32_t* value) {
     const char* prefix = Prefix(kind);
     if (value == nullptr || prefix == nullptr || index > 64 || (index == 0 && kind != VEK_HOST_HWMON_VOLTAGE)) return 1;
-    const std::string dir = HwmonDirFor(root, ioBase);
+    if (ioBase == 0) return 1;
+    const std::string dir = CachedDirFor(root, ioBase);
     if (dir.empty()) return 1;
     const std::string file = std::string(prefix) + std::to_string(index) + "_input";
     std::string path = dir + "/" + file;
