@@ -373,6 +373,19 @@ EApiStatus_t GpioGather(EApiId_t id, uint32_t bitmask, uint32_t* out, VEK_RESULT
     return done;
 }
 
+// The setters' side: write(set, mask, wanted) gets each set's selected pins
+// and the caller's value moved to set-relative bits.
+template <class Fn>
+EApiStatus_t GpioScatter(EApiId_t id, uint32_t bitmask, uint32_t value, Fn write) {
+    if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
+    GpioId gpio{};
+    const EApiStatus_t s = GpioPrepare(id, bitmask, &gpio);
+    if (s != EAPI_STATUS_SUCCESS) return s;
+    return ForEachSet(gpio, bitmask, [&](uint32_t set, uint32_t mask, int shift) {
+        return write(set, mask, shift >= 0 ? value >> shift : value << -shift);
+    });
+}
+
 // ---- watchdog ----------------------------------------------------------
 
 struct WdtUnit {
@@ -756,16 +769,11 @@ EApiStatus_t EAPI_CALLTYPE EApiGPIOGetDirection(EApiId_t Id, uint32_t Bitmask, u
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiGPIOSetDirection(EApiId_t Id, uint32_t Bitmask, uint32_t Direction) {
-    if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
-    GpioId gpio{};
-    const EApiStatus_t s = GpioPrepare(Id, Bitmask, &gpio);
-    if (s != EAPI_STATUS_SUCCESS) return s;
     // Pins the caller did not select keep their direction.
-    return ForEachSet(gpio, Bitmask, [&](uint32_t set, uint32_t mask, int shift) {
+    return GpioScatter(Id, Bitmask, Direction, [](uint32_t set, uint32_t mask, uint32_t wanted) {
         uint8_t dir = 0;
         VEK_RESULT r = VEK_GPIO_ReadDirection(int32_t(set), &dir);
         if (r != VEK_OK) return GpioStatus(r);
-        const uint32_t wanted = shift >= 0 ? Direction >> shift : Direction << -shift;
         r = VEK_GPIO_SetDirection(int32_t(set), uint8_t((dir & ~mask) | (wanted & mask)));
         return GpioStatus(r);
     });
@@ -776,13 +784,8 @@ EApiStatus_t EAPI_CALLTYPE EApiGPIOGetLevel(EApiId_t Id, uint32_t Bitmask, uint3
 }
 
 EApiStatus_t EAPI_CALLTYPE EApiGPIOSetLevel(EApiId_t Id, uint32_t Bitmask, uint32_t Level) {
-    if (!Ready()) return EAPI_STATUS_NOT_INITIALIZED;
-    GpioId gpio{};
-    const EApiStatus_t s = GpioPrepare(Id, Bitmask, &gpio);
-    if (s != EAPI_STATUS_SUCCESS) return s;
     // Pin by pin: a set-wide write would also drive the pins not selected.
-    return ForEachSet(gpio, Bitmask, [&](uint32_t set, uint32_t mask, int shift) {
-        const uint32_t wanted = shift >= 0 ? Level >> shift : Level << -shift;
+    return GpioScatter(Id, Bitmask, Level, [](uint32_t set, uint32_t mask, uint32_t wanted) {
         for (uint32_t pin = 0; pin < kPinsPerSet; ++pin) {
             if (!((mask >> pin) & 1u)) continue;
             const VEK_RESULT r = VEK_GPIO_WritePin(int32_t(set), int32_t(pin + 1), uint8_t((wanted >> pin) & 1u));
