@@ -9,8 +9,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "eapi/EApi.h"
@@ -30,29 +28,9 @@ using GetString = EApiStatus_t(EAPI_CALLTYPE*)(EApiId_t, char*, uint32_t*);
 using GetValue = EApiStatus_t(EAPI_CALLTYPE*)(EApiId_t, uint32_t*);
 using GpioLevel = EApiStatus_t(EAPI_CALLTYPE*)(EApiId_t, uint32_t, uint32_t*);
 
-std::string Beside(const char* file) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string dir(self);
-    return dir.substr(0, dir.rfind('\\') + 1) + file;
-}
-
 void TestExportTable() {
-    std::ifstream list(Beside("eapi_exports.txt"));
-    CHECK(list.good());
-    int count = 0;
-    for (std::string line; std::getline(list, line);) {
-        std::istringstream fields(line);
-        unsigned ordinal = 0;
-        std::string name;
-        if (!(fields >> ordinal >> name)) continue;
-        ++count;
-        FARPROC byName = GetProcAddress(g_dll, name.c_str());
-        FARPROC byOrdinal = GetProcAddress(g_dll, MAKEINTRESOURCEA(ordinal));
-        if (!CHECK(byName != nullptr)) std::printf("  missing %s\n", name.c_str());
-        if (!CHECK(byName == byOrdinal)) std::printf("  %s is not at ordinal %u\n", name.c_str(), ordinal);
-    }
-    CHECK_EQ(count, 25);
+    const int exports = vek::wine::CheckExportTable(g_dll, "eapi_exports.txt");
+    CHECK_EQ(exports, 25);
     CHECK(GetProcAddress(g_dll, "DllMain") == nullptr);
 }
 

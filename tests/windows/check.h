@@ -6,6 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace vek::wine {
@@ -147,3 +149,35 @@ inline HANDLE LimitedToken() {
     ::vek::wine::Record(std::string(actual) == std::string(expected), __FILE__, __LINE__,                 \
                         std::string(#actual ": got ") + ::vek::wine::Show(std::string(actual)) +          \
                             ", expected " + ::vek::wine::Show(std::string(expected)))
+
+namespace vek::wine {
+
+// A file in the folder of the running program.
+inline std::string Beside(const char* file) {
+    char self[MAX_PATH];
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string dir(self);
+    return dir.substr(0, dir.rfind('\\') + 1) + file;
+}
+
+// Each "ordinal name" line of the list beside the program is an export of dll
+// at that ordinal; returns how many lines were checked.
+inline int CheckExportTable(HMODULE dll, const char* list) {
+    std::ifstream lines(Beside(list));
+    CHECK(lines.good());
+    int count = 0;
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream fields(line);
+        unsigned ordinal = 0;
+        std::string name;
+        if (!(fields >> ordinal >> name)) continue;
+        ++count;
+        FARPROC byName = GetProcAddress(dll, name.c_str());
+        FARPROC byOrdinal = GetProcAddress(dll, MAKEINTRESOURCEA(ordinal));
+        if (!CHECK(byName != nullptr)) std::printf("  missing %s\n", name.c_str());
+        if (!CHECK(byName == byOrdinal)) std::printf("  %s is not at ordinal %u\n", name.c_str(), ordinal);
+    }
+    return count;
+}
+
+} // namespace vek::wine

@@ -11,14 +11,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/platform_table.h"
 #include "tests/windows/check.h"
 #include "vek/vek.h"
 
+using vek::wine::Beside;
 using vek::wine::ChildResult;
 using vek::wine::RunSelf;
 
@@ -35,13 +34,6 @@ using NoArgs = VEK_RESULT(VEK_CALL*)();
 using TextQuery = VEK_RESULT(VEK_CALL*)(char*);
 using ScreenSet = VEK_RESULT(VEK_CALL*)(uint32_t, uint8_t);
 
-std::string Beside(const char* file) {
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    std::string dir(self);
-    return dir.substr(0, dir.rfind('\\') + 1) + file;
-}
-
 bool LoadVek() {
     g_dll = LoadLibraryW(L"vek.dll");
     CHECK(g_dll != nullptr);
@@ -49,21 +41,8 @@ bool LoadVek() {
 }
 
 void TestExportTable() {
-    std::ifstream list(Beside("exports.txt"));
-    CHECK(list.good());
-    int count = 0;
-    for (std::string line; std::getline(list, line);) {
-        std::istringstream fields(line);
-        unsigned ordinal = 0;
-        std::string name;
-        if (!(fields >> ordinal >> name)) continue;
-        ++count;
-        FARPROC byName = GetProcAddress(g_dll, name.c_str());
-        FARPROC byOrdinal = GetProcAddress(g_dll, MAKEINTRESOURCEA(ordinal));
-        if (!CHECK(byName != nullptr)) std::printf("  missing %s\n", name.c_str());
-        if (!CHECK(byName == byOrdinal)) std::printf("  %s is not at ordinal %u\n", name.c_str(), ordinal);
-    }
-    CHECK_EQ(count, 88);
+    const int exports = vek::wine::CheckExportTable(g_dll, "exports.txt");
+    CHECK_EQ(exports, 88);
     // The host seam belongs to the Linux and test builds, not to the product.
     CHECK(GetProcAddress(g_dll, "vek_host_attach") == nullptr);
     CHECK(GetProcAddress(g_dll, "vek_host_capabilities") == nullptr);
