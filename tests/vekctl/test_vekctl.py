@@ -277,16 +277,8 @@ def test_serve_reads_the_board_at_most_once_per_interval(interval, scrapes, coll
         assert server.wait(timeout=10) == 0
 
 
-@pytest.mark.parametrize("terminal", [True, False])
-def test_progress_only_on_a_terminal(terminal):
-    args = [VEKCTL, "--sim", "bus", "eeprom", "read", "--force", "0x57", "0", "1024"]
-    if not terminal:
-        p = subprocess.run(args, capture_output=True, text=True, timeout=60)
-        assert p.returncode == 0 and p.stderr == ""
-        return
-    master, slave = os.openpty()
-    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=slave, timeout=60)
-    os.close(slave)
+def drain(master):
+    """Everything the terminal's other end was sent, once it is closed; closes master."""
     shown = b""
     while True:
         try:
@@ -297,6 +289,20 @@ def test_progress_only_on_a_terminal(terminal):
             break
         shown += chunk
     os.close(master)
+    return shown
+
+
+@pytest.mark.parametrize("terminal", [True, False])
+def test_progress_only_on_a_terminal(terminal):
+    args = [VEKCTL, "--sim", "bus", "eeprom", "read", "--force", "0x57", "0", "1024"]
+    if not terminal:
+        p = subprocess.run(args, capture_output=True, text=True, timeout=60)
+        assert p.returncode == 0 and p.stderr == ""
+        return
+    master, slave = os.openpty()
+    p = subprocess.run(args, stdout=subprocess.PIPE, stderr=slave, timeout=60)
+    os.close(slave)
+    shown = drain(master)
     assert p.returncode == 0
     assert b"reading EEPROM 0x57" in shown and b"%)" in shown
 
@@ -526,16 +532,7 @@ def on_a_terminal(args, answer):
     os.write(master, answer)
     status = p.wait(timeout=30)
     p.stdout.close()
-    shown = b""
-    while True:
-        try:
-            chunk = os.read(master, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        shown += chunk
-    os.close(master)
+    shown = drain(master)
     return status, shown.decode(errors="replace")
 
 
