@@ -41,7 +41,11 @@ protected:
     ~SimBoardTest() override {
         for (size_t i = 0; i < std::size(kPausedKinds); ++i) *IoDelayOf(kPausedKinds[i]) = pauses_[i];
     }
+    // A simulated board of this row, attached; a board already in use is
+    // detached (and the library uninitialised) before it goes.
     void Use(const PlatformEntry& row) {
+        attached.reset();
+        board.reset();
         board = std::make_unique<sim::Board>(row);
         attached = std::make_unique<sim::Attached>(*board);
         ASSERT_TRUE(attached->ok());

@@ -26,8 +26,6 @@ TEST_F(EcBoardTest, EveryEcBoardShowsPlausibleSensors) {
     std::set<uint32_t> seen;
     for (const PlatformEntry& row : kPlatformTable) {
         if (row.chipKind != KIND_EC || !seen.insert(row.boardId).second) continue;
-        attached.reset();
-        board.reset();
         Use(row);
         ASSERT_EQ(Init(), VEK_OK) << row.name;
         int temps = 0, volts = 0;
@@ -408,8 +406,6 @@ TEST_F(EcBoardTest, CpuTemperatureRule) {
         {121, true, 0, VEK_ERR_UNSUPPORTED},            // FCH chipset: no fallback
     };
     for (const Case& c : cases) {
-        attached.reset();
-        board.reset();
         InitBoard(c.boardId);
         if (c.clearSlot) ec::Area(ctx()).cpuTemp = ec::SLOT_ABSENT;
         double t = 0;
@@ -445,8 +441,6 @@ TEST_F(EcBoardTest, FanControlOnlyOnKindsThatHaveIt) {
         uint32_t boardId, fan;
     } cases[] = {{70, 7}, {89, 0}};
     for (const auto& c : cases) {
-        attached.reset();
-        board.reset();
         InitBoard(c.boardId);
         g_fanCalls = 0;
         uint32_t rpm = 0;

@@ -80,10 +80,7 @@ TEST_F(HostCapabilitiesTest, SecondChipShowsAsBitOne) {
     for (const PlatformEntry& row : kPlatformTable) {
         if (row.secondaryKind == KIND_NONE || FindPlatform(row.name) != &row) continue;
         SCOPED_TRACE(row.name);
-        attached.reset();
-        board = std::make_unique<sim::Board>(row);
-        attached = std::make_unique<sim::Attached>(*board);
-        ASSERT_TRUE(attached->ok());
+        Use(row);
         ASSERT_EQ(Init(), VEK_OK);
         Words words;
         ASSERT_EQ(vek_host_capabilities(words.w), VEK_OK);

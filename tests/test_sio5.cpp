@@ -95,8 +95,6 @@ TEST_F(Sio5Test, InitFindsTheChipAndSetsItUpInOrder) {
          }},
     };
     for (const Case& c : cases) {
-        attached.reset();
-        board.reset();
         UseBoard(c.board);
         ASSERT_EQ(Init(), VEK_OK) << c.board;
         EXPECT_EQ(ConfigPortOps(machine()), c.expected()) << "board " << c.board;
@@ -118,8 +116,6 @@ TEST_F(Sio5Test, GpioSetupWritesLandInTheirBanksAndDevices) {
     for (const auto& g : gpio) EXPECT_EQ(chip->Device(6, g.reg), g.value) << std::hex << int(g.reg);
 
     // Board 148 changes only some bits of its bank-3 and bank-1 pin functions.
-    attached.reset();
-    board.reset();
     UseBoard(148);
     chip->SetGlobal(0x2A, 3, 0xFF);
     chip->SetGlobal(0x2C, 3, 0xFF);
@@ -512,8 +508,6 @@ TEST_F(Sio5Test, ChipLeftOpenByAnotherProcessIsLockedAfterEveryCall) {
 TEST_F(Sio5Test, ChipThatNeverAnswersLeavesTheMonitorUnfound) {
     // Wherever the chip sits, silence at 0x4E sends the probe to 0x2E.
     for (uint32_t id : {131u, 133u}) {
-        attached.reset();
-        board.reset();
         UseBoard(id);
         chip->SetDeaf(true);
         ASSERT_EQ(Init(), VEK_OK) << id;

@@ -123,8 +123,6 @@ TEST_F(SioBoardsTest, EveryRowInitialisesAndServesItsFamilies) {
         if (served == 0) continue;
         ++rows;
         const std::string name(row.name);
-        attached.reset();
-        board.reset();
         Use(row);
         ASSERT_EQ(Init(), VEK_OK) << name;
         EXPECT_TRUE(ChipLocked()) << name;
@@ -170,8 +168,6 @@ TEST_F(SioBoardsTest, FanWiringAgreesWithTheChipModelsBoards) {
     for (const PlatformEntry& row : kPlatformTable) {
         if (Served(row) == 0) continue;
         const std::string name(row.name);
-        attached.reset();
-        board.reset();
         Use(row);
         ASSERT_EQ(Init(), VEK_OK) << name;
         ++rows;
@@ -214,8 +210,6 @@ TEST_F(SioBoardsTest, BasesLeftUnsetByFirmwareAreAbsent) {
     for (const PlatformEntry& row : kPlatformTable) {
         if (Served(row) == 0) continue;
         const std::string name(row.name);
-        attached.reset();
-        board.reset();
         Use(row);
         auto* sio5 = board->Find<sim::Sio5Model>();
         auto* sio2 = board->Find<sim::Sio2Model>();
