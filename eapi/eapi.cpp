@@ -235,25 +235,31 @@ EApiStatus_t DecodeCommand(uint32_t cmd, Command* out) {
     return EAPI_STATUS_SUCCESS;
 }
 
-// Reads count (1..32) bytes after the command.
-EApiStatus_t BusRead(uint8_t bus, uint8_t address7, Command cmd, uint8_t* data, uint32_t count) {
+// One transfer of count (1..32) bytes after the command.
+EApiStatus_t Transfer(Direction dir, uint8_t bus, uint8_t address7, Command cmd, uint8_t* data, uint32_t count) {
+    const int32_t vekDir = dir == Direction::Read ? 1 : 0;
     VEK_RESULT r = VEK_ERR_UNSUPPORTED;
     switch (cmd.kind) {
     case CmdKind::Standard:
-        r = count == 1 ? VEK_I2C_ByteData(1, bus, address7, cmd.value, data)
-                       : VEK_I2C_SMBusI2CBlock(1, bus, address7, cmd.value, count, data);
+        r = count == 1 ? VEK_I2C_ByteData(vekDir, bus, address7, cmd.value, data)
+                       : VEK_I2C_SMBusI2CBlock(vekDir, bus, address7, cmd.value, count, data);
         break;
     case CmdKind::Extended:
         if (bus != kEcMasterBus) return EAPI_STATUS_UNSUPPORTED;
-        r = VEK_EC_IIC_Word_Addr_Read(uint8_t(address7 << 1), cmd.value, data, int32_t(count));
+        r = dir == Direction::Read ? VEK_EC_IIC_Word_Addr_Read(uint8_t(address7 << 1), cmd.value, data, int32_t(count))
+                                   : VEK_EC_IIC_Word_Addr_Write(uint8_t(address7 << 1), cmd.value, data, int32_t(count));
         break;
     case CmdKind::None:
-        // vek receives a single byte without a command, never more.
+        // vek moves a single byte without a command, never more.
         if (count != 1) return EAPI_STATUS_UNSUPPORTED;
-        r = VEK_I2C_SendReceive(1, bus, address7, data);
+        r = VEK_I2C_SendReceive(vekDir, bus, address7, data);
         break;
     }
-    return r == VEK_OK ? EAPI_STATUS_SUCCESS : TransferFailure(r, bus, address7, Direction::Read);
+    return r == VEK_OK ? EAPI_STATUS_SUCCESS : TransferFailure(r, bus, address7, dir);
+}
+
+EApiStatus_t BusRead(uint8_t bus, uint8_t address7, Command cmd, uint8_t* data, uint32_t count) {
+    return Transfer(Direction::Read, bus, address7, cmd, data, count);
 }
 
 // Writes count (1..32, or 33 without a command) bytes after the command.
@@ -266,19 +272,7 @@ EApiStatus_t BusWrite(uint8_t bus, uint8_t address7, Command cmd, const uint8_t*
         std::memmove(copy, copy + 1, count - 1);
         --count;
     }
-    VEK_RESULT r = VEK_ERR_UNSUPPORTED;
-    switch (cmd.kind) {
-    case CmdKind::Standard:
-        r = count == 1 ? VEK_I2C_ByteData(0, bus, address7, cmd.value, copy)
-                       : VEK_I2C_SMBusI2CBlock(0, bus, address7, cmd.value, count, copy);
-        break;
-    case CmdKind::Extended:
-        if (bus != kEcMasterBus) return EAPI_STATUS_UNSUPPORTED;
-        r = VEK_EC_IIC_Word_Addr_Write(uint8_t(address7 << 1), cmd.value, copy, int32_t(count));
-        break;
-    case CmdKind::None: r = VEK_I2C_SendReceive(0, bus, address7, copy); break;
-    }
-    return r == VEK_OK ? EAPI_STATUS_SUCCESS : TransferFailure(r, bus, address7, Direction::Write);
+    return Transfer(Direction::Write, bus, address7, cmd, copy, count);
 }
 
 // ---- GPIO ------------------------------------------------------------------
