@@ -31,7 +31,7 @@ constexpr Sio1GpioPort Uniform(uint8_t g) {
 }
 constexpr Sio1GpioPort kGpioNew[] = {Uniform(0), Uniform(1), Uniform(2), Uniform(3),
                                      Uniform(4), Uniform(5), Uniform(6), Uniform(7)};
-// Part 1: device 9 groups at E3, F0, F4, E0 and device 7's at F4. Group 2's
+// Chip part 1: device 9 groups at E3, F0, F4, E0 and device 7's at F4. Group 2's
 // pins 0..1 are GPIO while 0x29 bits 2..1 read 01 and pins 4..7 while 0x2A
 // bit 0 is set; group 3's pins 2, 3, 4 while 0x2C bits 5, 6, 7 are clear;
 // group 4 while 0x2C bits 1..0 read 10; each pin of group 5 while its own bit
@@ -47,7 +47,7 @@ constexpr Sio1GpioPort kGpio1[] = {{0x09, 0x01, 0xE3, 0xE4, kMux1Group2}, {0x09,
                                    {0x07, 0x08, 0xF4, 0xF5}};
 constexpr Sio1RegValue kReset1[] = {{0x2C, 0xE0}};
 
-// Part 2: the groups of devices 7 and 8 share their pins with the parallel
+// Chip part 2: the groups of devices 7 and 8 share their pins with the parallel
 // and serial ports; 0x29 bits 7, 4, 5 and 7 give them to GPIO.
 constexpr Sio1PinMux kMux2Bit7[] = {{0xFF, 0x29, 0x80, 0x80}};
 constexpr Sio1PinMux kMux2Bit4[] = {{0xFF, 0x29, 0x10, 0x10}};
@@ -56,7 +56,7 @@ constexpr Sio1GpioPort kGpio2[] = {{0x09, 0x01, 0xE0, 0xE1}, {0x09, 0x02, 0xE4, 
                                    {0x07, 0x01, 0xE0, 0xE1, kMux2Bit7}, {0x07, 0x02, 0xE4, 0xE5, kMux2Bit4},
                                    {0x08, 0x02, 0xE0, 0xE1, kMux2Bit5}, {0x08, 0x04, 0xE4, 0xE5, kMux2Bit7}};
 
-// Part 3: nearly every pin is shared; each has its own field.
+// Chip part 3: nearly every pin is shared; each has its own field.
 constexpr Sio1PinMux kMux3Group1[] = {{0xFF, 0x29, 0xC0, 0x40}};
 constexpr Sio1PinMux kMux3Group2[] = {{0x01, 0x29, 0x03, 0x01}, {0x02, 0x2A, 0xC0, 0x40}, {0x04, 0x2A, 0x20, 0},
                                       {0x08, 0x2A, 0x10, 0},    {0x10, 0x2A, 0x08, 0},    {0x20, 0x2A, 0x04, 0},
@@ -72,7 +72,7 @@ constexpr Sio1GpioPort kGpio3[] = {{0x07, 0x01, 0xF0, 0xF1, kMux3Group1}, {0x08,
                                    {0x07, 0x08, 0xF3, 0xF4}};
 constexpr Sio1RegValue kReset3[] = {{0x2A, 0x3E}, {0x2B, 0x4F}, {0x2C, 0xF0}, {0x2D, 0xFF}};
 
-// Part 4: three whole groups, each behind its own pin-function register.
+// Chip part 4: three whole groups, each behind its own pin-function register.
 constexpr Sio1PinMux kMux4Group1[] = {{0xFF, 0x2A, 0xFC, 0xFC}};
 constexpr Sio1PinMux kMux4Group2[] = {{0xFF, 0x2B, 0xF7, 0xF7}};
 constexpr Sio1PinMux kMux4Group3[] = {{0xFF, 0x29, 0xFC, 0xFC}};
