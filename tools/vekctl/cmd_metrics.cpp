@@ -276,20 +276,7 @@ void AddMetrics(Registry& r) {
             "ADDRESS"));
     serve->add_option("--min-interval", args->minInterval, "seconds between two hardware reads (0.1..3600)")
         ->capture_default_str()
-        ->check(CLI::Validator(
-            [](std::string& s) -> std::string {
-                double v = 0;
-                size_t used = 0;
-                try {
-                    v = std::stod(s, &used);
-                } catch (const std::exception&) {
-                    return "'" + s + "' is not a number of seconds";
-                }
-                if (used != s.size() || !std::isfinite(v) || v < 0.1 || v > 3600)
-                    return "'" + s + "' is not a number of seconds 0.1..3600";
-                return std::string();
-            },
-            "SECONDS"));
+        ->check(SecondsIn(0.1, 3600));
     serve->callback([a = r.action, args] { *a = [args](const Global& g, Session& s) { return Serve(g, s, *args); }; });
 }
 

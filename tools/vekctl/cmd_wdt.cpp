@@ -274,19 +274,7 @@ void AddWdt(Registry& r) {
     auto keep = std::make_shared<KeepaliveArgs>();
     CLI::App* ka = wdt->add_subcommand("keepalive", "feed the watchdog until SIGTERM or SIGINT (like watchdog(8))");
     ka->add_option("--interval", keep->interval, "seconds between feeds (0.1..3600, default 1)")
-        ->check(CLI::Validator(
-            [](std::string& s) -> std::string {
-                size_t used = 0;
-                double v = 0;
-                try {
-                    v = std::stod(s, &used);
-                } catch (const std::exception&) {
-                    used = 0;
-                }
-                return used == s.size() && std::isfinite(v) && v >= 0.1 && v <= 3600 ? std::string()
-                                                                                     : "'" + s + "' is not 0.1..3600 seconds";
-            },
-            "SECONDS"));
+        ->check(SecondsIn(0.1, 3600));
     ka->add_flag("--disarm-on-exit", keep->disarm, "disable the watchdog when stopped (else it keeps counting)");
     ka->callback([a = r.action, keep] { *a = [keep](const Global& g, Session& s) { return Keepalive(g, s, *keep); }; });
 

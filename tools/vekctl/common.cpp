@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -115,6 +116,23 @@ CLI::Validator NumberIn(uint64_t min, uint64_t max) {
             return std::string();
         },
         fmt::format("{}..{}", min, max));
+}
+
+CLI::Validator SecondsIn(double min, double max) {
+    return CLI::Validator(
+        [min, max](std::string& s) -> std::string {
+            size_t used = 0;
+            double v = 0;
+            try {
+                v = std::stod(s, &used);
+            } catch (const std::exception&) {
+                used = 0;
+            }
+            if (used == 0 || used != s.size() || !std::isfinite(v) || v < min || v > max)
+                return fmt::format("'{}' is not a number of seconds {}..{}", s, min, max);
+            return std::string();
+        },
+        "SECONDS");
 }
 
 bool Confirm(const std::string& what, bool yes) {

@@ -100,6 +100,8 @@ void FailureEnvelope(const Source& source, const Json& error);
 // converts it into any integer type; it also bounds it.
 std::optional<uint64_t> ParseNumber(const std::string& word, uint64_t min, uint64_t max);
 CLI::Validator NumberIn(uint64_t min, uint64_t max);
+// A number of seconds min..max, fractions allowed.
+CLI::Validator SecondsIn(double min, double max);
 
 // Asks "Continue? [y/N]" on the terminal; true when stdin is no terminal, -y was
 // given, or the answer is yes. Used before writes that cannot be undone.
