@@ -11,7 +11,6 @@
 namespace vek::superio {
 
 struct DriverInput {
-    uint32_t kind;  // VEK_HOST_HWMON_*
     uint8_t bank;   // monitor bank; 0 on parts without banks
     uint8_t reg;    // voltages and temperatures: the reading; fans: the count register
     uint8_t index;  // inN, tempN, fanN as the driver numbers them
@@ -19,7 +18,7 @@ struct DriverInput {
                     // dividers, e.g. 2 on a battery input); 1 elsewhere
 };
 
-// The input of `driver` that reads bank:reg on a part whose ADC counts lsb
+// The input of `driver`, kind VEK_HOST_HWMON_*, that reads bank:reg on a part whose ADC counts lsb
 // volts (the same driver serves parts with different steps); null when there
 // is none.
 const DriverInput* FindDriverInput(std::string_view driver, double lsb, uint32_t kind, uint8_t bank, uint8_t reg);
