@@ -221,7 +221,7 @@ void Configure(DeviceContext& ctx) {
         a.hwmIndexPort = uint16_t(high * 256 + low + HWM_INDEX_OFFSET);
     }
     hal::GrantPorts(a.hwmIndexPort, 2); // the monitor's index/data pair
-    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(a.hwmIndexPort), superio::MONITOR_BLOCK_SIZE);
+    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(a.hwmIndexPort), superio::MONITOR_BLOCK_SIZE, a.voltageLsb);
 }
 
 } // namespace vek::sio1

@@ -42,10 +42,6 @@ constexpr uint8_t kRegAbsent = 0xFF;
 // scaling, and a register no input reads answers 10.
 bool Held(const DeviceContext& ctx) { return superio::MonitorHeldByKernel(ctx); }
 
-uint32_t HeldRaw(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double* raw) {
-    return superio::HeldReading(ctx, kind, bank, reg, Area(ctx).voltageLsb, raw);
-}
-
 // ---- temperatures ----
 
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
@@ -57,7 +53,8 @@ uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
     if (Held(ctx)) {
         // The driver's degrees carry the half-degree bit already.
         double t = 0;
-        if (uint32_t r = HeldRaw(ctx, VEK_HOST_HWMON_TEMPERATURE, a.cpuTempBank, a.cpuTempReg, &t)) return r;
+        if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, a.cpuTempBank, a.cpuTempReg, &t))
+            return r;
         *value = Has13BitMonitor(ctx.subtype) ? t * 2.0 : t;
         return (Has13BitMonitor(ctx.subtype) && *value > kCpuTempLimit) ? VEK_ERR_UNSUPPORTED : VEK_OK;
     }
@@ -80,7 +77,8 @@ uint32_t Temperature(DeviceContext& ctx, uint32_t sensor, double* value) {
     }
     double t = 0;
     if (Held(ctx)) {
-        if (uint32_t r = HeldRaw(ctx, VEK_HOST_HWMON_TEMPERATURE, a.sysTempBank, a.sysTempReg, &t)) return r;
+        if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, a.sysTempBank, a.sysTempReg, &t))
+            return r;
     } else {
         HwmBank bank(ctx, a.sysTempBank);
         t = HwmRead(ctx, a.sysTempReg);
@@ -102,7 +100,7 @@ uint8_t HwmReadBanked(const DeviceContext& ctx, uint8_t bank, uint8_t reg) {
 
 // raw: the register's count, from the chip or from the driver holding it.
 uint32_t ReadVoltageRaw(const DeviceContext& ctx, uint8_t bank, uint8_t reg, double* raw) {
-    if (Held(ctx)) return HeldRaw(ctx, VEK_HOST_HWMON_VOLTAGE, bank, reg, raw);
+    if (Held(ctx)) return superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, bank, reg, raw);
     *raw = HwmReadBanked(ctx, bank, reg);
     return VEK_OK;
 }
@@ -197,12 +195,7 @@ uint32_t RpmOf(double count) { return count == 0 ? 0 : uint32_t(kTachClock / cou
 uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (uint32_t r = CheckFan(ctx, fan)) return r;
     const FanRegs& f = Area(ctx).fan[fan];
-    if (Held(ctx)) {
-        double held = 0;
-        if (uint32_t r = HeldRaw(ctx, VEK_HOST_HWMON_FAN, f.bank, f.count, &held)) return r;
-        *rpm = uint32_t(held);
-        return VEK_OK;
-    }
+    if (Held(ctx)) return superio::HeldFanRpm(ctx, f.bank, f.count, rpm);
     HwmBank bank(ctx, f.bank);
     if (Has13BitMonitor(ctx.subtype)) {
         const uint32_t high = HwmRead(ctx, f.count);

@@ -222,7 +222,7 @@ void Configure(DeviceContext& ctx) {
             Write(CR_MULTI_FUNCTION, uint8_t(Read(CR_MULTI_FUNCTION) & ~MF_KEEP_BIT0));
         }
     }
-    superio::NoteMonitorBlock(ctx, a.envBase == NO_BASE ? 0 : a.envBase, superio::MONITOR_BLOCK_SIZE);
+    superio::NoteMonitorBlock(ctx, a.envBase == NO_BASE ? 0 : a.envBase, superio::MONITOR_BLOCK_SIZE, a.voltageLsb);
     if (a.envBase != NO_BASE && !superio::MonitorHeldByKernel(ctx)) {
         if (a.voltageRegister[6] != 0) SetEnvBits(ctx, ENV_VBAT_CONTROL, VBAT_ENABLE);
         EnvWrite(ctx, ENV_ADC_ENABLE, 0xFF);

@@ -189,7 +189,7 @@ bool NoMonitor(const DeviceContext& ctx) { return AreaOf<Sio2Area>(ctx).envBase 
 // driver holds the block.
 uint32_t ReadTemperature(const DeviceContext& ctx, uint8_t reg, double* value) {
     if (superio::MonitorHeldByKernel(ctx))
-        return superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, 0, reg, AreaOf<Sio2Area>(ctx).voltageLsb, value);
+        return superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, 0, reg, value);
     *value = EnvRead(ctx, reg);
     return VEK_OK;
 }
@@ -223,7 +223,7 @@ uint32_t Voltage(DeviceContext& ctx, uint32_t channel, double* value) {
     double raw = 0;
     if (!superio::MonitorHeldByKernel(ctx)) {
         raw = EnvRead(ctx, reg);
-    } else if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, 0, reg, a.voltageLsb, &raw)) {
+    } else if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, 0, reg, &raw)) {
         return r;
     }
     switch (channel) {
@@ -258,13 +258,7 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (!a.fanPresent[fan]) return VEK_ERR_UNSUPPORTED;
     // A third fan has no tachometer registers on this chip.
     if (fan == 2 || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
-    if (superio::MonitorHeldByKernel(ctx)) {
-        double held = 0;
-        if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_FAN, 0, a.fanCountLow[fan], a.voltageLsb, &held))
-            return r;
-        *rpm = uint32_t(held);
-        return VEK_OK;
-    }
+    if (superio::MonitorHeldByKernel(ctx)) return superio::HeldFanRpm(ctx, 0, a.fanCountLow[fan], rpm);
     const uint8_t hi = EnvRead(ctx, a.fanCountHigh[fan]);
     if (hi == 0xFF) {
         *rpm = 0;

@@ -339,7 +339,8 @@ void Configure(DeviceContext& ctx) {
         Area(ctx).hwmIndexPort = HwmPortFromBase();
     }
     if (Area(ctx).hwmIndexPort != 0) hal::GrantPorts(Area(ctx).hwmIndexPort, 2); // index/data pair
-    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(Area(ctx).hwmIndexPort), superio::MONITOR_BLOCK_SIZE);
+    superio::NoteMonitorBlock(ctx, superio::MonitorBlockOf(Area(ctx).hwmIndexPort), superio::MONITOR_BLOCK_SIZE,
+                             Area(ctx).voltageLsb);
     if (ctx.isSecondary) ClaimOwnFamilies(ctx);
 }
 

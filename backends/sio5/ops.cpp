@@ -220,7 +220,7 @@ bool NoMonitor(const DeviceContext& ctx) { return AreaOf<Sio5Area>(ctx).hwmIndex
 bool Held(const DeviceContext& ctx) { return superio::MonitorHeldByKernel(ctx); }
 
 uint32_t HeldTemperature(const DeviceContext& ctx, uint8_t reg, double* value) {
-    return superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, 0, reg, AreaOf<Sio5Area>(ctx).voltageLsb, value);
+    return superio::HeldReading(ctx, VEK_HOST_HWMON_TEMPERATURE, 0, reg, value);
 }
 
 uint32_t CpuTemperature(DeviceContext& ctx, double* value) {
@@ -276,7 +276,7 @@ uint32_t HeldVoltage(const DeviceContext& ctx, uint32_t channel, double* value) 
     if (reg == 0) return VEK_ERR_UNSUPPORTED;
     if ((channel == 0 && ctx.subtype == 3) || (channel == 6 && a.batteryControl != 0)) return VEK_ERR_UNSUPPORTED;
     double raw = 0;
-    if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, 0, reg, a.voltageLsb, &raw)) return r;
+    if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_VOLTAGE, 0, reg, &raw)) return r;
     *value = raw * a.voltageLsb * ChannelScale(a, channel);
     return VEK_OK;
 }
@@ -326,13 +326,7 @@ uint32_t FanSpeed(DeviceContext& ctx, uint32_t fan, uint32_t* rpm) {
     if (uint32_t r = CheckFanIndex(fan)) return r;
     const FanDescriptor& f = Area(ctx).fans[fan];
     if (!f.present || NoMonitor(ctx)) return VEK_ERR_UNSUPPORTED;
-    if (Held(ctx)) {
-        double held = 0;
-        if (uint32_t r = superio::HeldReading(ctx, VEK_HOST_HWMON_FAN, 0, f.countHigh, Area(ctx).voltageLsb, &held))
-            return r;
-        *rpm = uint32_t(held);
-        return VEK_OK;
-    }
+    if (Held(ctx)) return superio::HeldFanRpm(ctx, 0, f.countHigh, rpm);
     DeviceScope hwm(LDN_HWM);
     const uint8_t hi = HwmRead(ctx, f.countHigh);
     const uint8_t lo = HwmRead(ctx, f.countLow);

@@ -17,6 +17,7 @@ struct Held {
     const DeviceContext* ctx;
     bool held;
     uint16_t base;
+    double adcLsb;
     char driver[32];
 };
 Held g_held[2] = {};
@@ -37,9 +38,9 @@ const Held* Find(const DeviceContext& ctx) {
 
 } // namespace
 
-void NoteMonitorBlock(const DeviceContext& ctx, uint16_t base, uint16_t size) {
+void NoteMonitorBlock(const DeviceContext& ctx, uint16_t base, uint16_t size, double adcLsb) {
     Held& h = *Slot(ctx);
-    h = {&ctx, false, base, {}};
+    h = {&ctx, false, base, adcLsb, {}};
     if (base == 0 || base == 0xFFFF) return;
     const hal::KernelOwner owner = hal::OwnerOf(VEK_HOST_RES_SIO_MONITOR, base, size);
     if (!owner.claimed) return;
@@ -57,21 +58,35 @@ bool MonitorHeldByKernel(const DeviceContext& ctx) {
     return h != nullptr && h->held;
 }
 
-uint32_t HeldReading(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double lsb,
-                     double* reading) {
-    const Held* h = Find(ctx);
+namespace {
+
+// The driver's raw value of the input that reads bank:reg, and that input.
+uint32_t DriverValue(const Held* h, uint32_t kind, uint8_t bank, uint8_t reg, int32_t* value,
+                     const DriverInput** input) {
     const vek_host_platform& p = hal::Platform();
     if (h == nullptr || !h->held || p.hwmon_read == nullptr) return VEK_ERR_UNSUPPORTED;
-    const DriverInput* in = FindDriverInput(h->driver, lsb, kind, bank, reg);
-    if (in == nullptr) return VEK_ERR_UNSUPPORTED;
+    *input = FindDriverInput(h->driver, h->adcLsb, kind, bank, reg);
+    if (*input == nullptr) return VEK_ERR_UNSUPPORTED;
+    return p.hwmon_read(p.user, h->base, kind, (*input)->index, value) == 0 ? VEK_OK : VEK_ERR_UNSUPPORTED;
+}
+
+} // namespace
+
+uint32_t HeldReading(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double* reading) {
+    const Held* h = Find(ctx);
+    const DriverInput* in = nullptr;
     int32_t v = 0;
-    if (p.hwmon_read(p.user, h->base, kind, in->index, &v) != 0) return VEK_ERR_UNSUPPORTED;
-    switch (kind) {
-    case VEK_HOST_HWMON_TEMPERATURE: *reading = v / 1000.0; break;
+    if (uint32_t r = DriverValue(h, kind, bank, reg, &v, &in)) return r;
     // The driver's millivolts are whole ADC steps times its own scaling.
-    case VEK_HOST_HWMON_VOLTAGE: *reading = std::round(v / (lsb * 1000.0 * in->steps)); break;
-    default: *reading = v < 0 ? 0 : v; break;
-    }
+    *reading = kind == VEK_HOST_HWMON_VOLTAGE ? std::round(v / (h->adcLsb * 1000.0 * in->steps)) : v / 1000.0;
+    return VEK_OK;
+}
+
+uint32_t HeldFanRpm(const DeviceContext& ctx, uint8_t bank, uint8_t reg, uint32_t* rpm) {
+    const DriverInput* in = nullptr;
+    int32_t v = 0;
+    if (uint32_t r = DriverValue(Find(ctx), VEK_HOST_HWMON_FAN, bank, reg, &v, &in)) return r;
+    *rpm = v < 0 ? 0 : uint32_t(v);
     return VEK_OK;
 }
 

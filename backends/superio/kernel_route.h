@@ -20,19 +20,20 @@ inline constexpr uint16_t MONITOR_BLOCK_SIZE = 8;
 constexpr uint16_t MonitorBlockOf(uint16_t indexPort) { return indexPort > 5 ? uint16_t(indexPort - 5) : 0; }
 
 // Each Super I/O backend's configure tells where its monitor block sits
-// (base 0: none). Asks the platform who owns it; a kernel owner is reported
-// once on stderr.
-void NoteMonitorBlock(const DeviceContext& ctx, uint16_t base, uint16_t size);
+// (base 0: none) and its ADC's step in volts. Asks the platform who owns it; a
+// kernel owner is reported once on stderr.
+void NoteMonitorBlock(const DeviceContext& ctx, uint16_t base, uint16_t size, double adcLsb);
 
 // True when a kernel driver owns the monitor block of this context.
 bool MonitorHeldByKernel(const DeviceContext& ctx);
 
 // The owning driver's reading of the monitor register bank:reg, kind
-// VEK_HOST_HWMON_*, in the register's own terms: temperatures in degrees,
-// voltages in counts of the part's ADC step lsb (volts), fans in rpm (reg is
-// the fan's count register). 0, or 10 when no driver input reads that register
-// or the driver cannot give it now.
-uint32_t HeldReading(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double lsb,
-                     double* reading);
+// VEK_HOST_HWMON_TEMPERATURE or _VOLTAGE, in the register's own terms:
+// temperatures in degrees, voltages in counts of the part's ADC step. 0, or 10
+// when no driver input reads that register or the driver cannot give it now.
+uint32_t HeldReading(const DeviceContext& ctx, uint32_t kind, uint8_t bank, uint8_t reg, double* reading);
+
+// The same for a fan whose count register is bank:reg: the driver's rpm.
+uint32_t HeldFanRpm(const DeviceContext& ctx, uint8_t bank, uint8_t reg, uint32_t* rpm);
 
 } // namespace vek::superio
